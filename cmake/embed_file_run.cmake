@@ -1,0 +1,10 @@
+# Script mode: writes OUT as a C++ source holding the bytes of IN under SYMBOL.
+file(READ "${IN}" hex HEX)
+string(LENGTH "${hex}" hex_len)
+math(EXPR size "${hex_len} / 2")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+string(REGEX REPLACE "((0x..,){32})" "\\1\n" bytes "${bytes}")
+file(WRITE "${OUT}" "// Generated from ${IN}; do not edit.\n#include <cstddef>\n"
+  "extern const unsigned char ${SYMBOL}[];\nextern const std::size_t ${SYMBOL}_size;\n"
+  "alignas(16) const unsigned char ${SYMBOL}[] = {\n${bytes}\n0x00};\n"
+  "const std::size_t ${SYMBOL}_size = ${size};\n")

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs a Windows test binary under wine. The wineserver and wine's services are started
+# once, detached, so that they do not hold CTest's output pipes open.
+set -u
+: "${WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/vano-wine}"; export WINEPREFIX
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+unset DISPLAY WAYLAND_DISPLAY
+if [ "${1:-}" = "--warm-up" ]; then
+  for fd in /proc/self/fd/*; do fd=${fd##*/}; [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done 2>/dev/null
+  exec </dev/null >/dev/null 2>&1
+  if wineserver -p"${WINE_PERSIST_S:-120}"; then      # 0 = started, 2 = already running
+    if [ -f "$WINEPREFIX/system.reg" ]; then wine cmd.exe /c exit 0; else wineboot -i; fi
+  fi
+  exit 0
+fi
+mkdir -p "$WINEPREFIX"
+flock -o "$WINEPREFIX/.warm-up.lock" "$0" --warm-up   # -o: the services must not inherit the lock
+exec wine "$@"
