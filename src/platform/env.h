@@ -1,0 +1,18 @@
+#pragma once
+// Environment variables and the temporary folder.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The variable's value as UTF-8, or nothing when it is absent or its value is not valid
+// Unicode. A present, empty value is an empty text.
+[[nodiscard]] std::optional<std::string> env_var(std::string_view name);
+
+// The system's temporary folder.
+[[nodiscard]] std::filesystem::path temp_dir();
+
+} // namespace platform

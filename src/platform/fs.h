@@ -1,0 +1,64 @@
+#pragma once
+// File-system services: metadata, listings, whole-file reads and writes.
+
+#include "core/result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class FollowLinks { no, yes };
+
+struct FileMeta {
+    bool is_dir = false;
+    // A symbolic link or junction: on Windows a reparse point whose tag has the
+    // name-surrogate bit (0x20000000); on POSIX a symbolic link.
+    bool is_name_surrogate = false;
+    std::uint64_t size = 0;
+};
+
+// Metadata of `path`; failure is the OS error text.
+[[nodiscard]] core::Result<FileMeta> file_meta(const std::filesystem::path& path, FollowLinks follow);
+
+// One open directory listing; "." and ".." are never given.
+class DirListing {
+public:
+    virtual ~DirListing() = default;
+    // The next entry's full path; nothing at the end; an error for an entry that could
+    // not be read (the caller may go on calling next()).
+    [[nodiscard]] virtual std::optional<core::Result<std::filesystem::path>> next() = 0;
+};
+
+// Opens a listing; failure is the OS error text.
+[[nodiscard]] core::Result<std::unique_ptr<DirListing>> list_dir(const std::filesystem::path& dir);
+
+// Whole-file read; failure is the OS error text.
+[[nodiscard]] core::Result<std::string> read_file(const std::filesystem::path& path);
+
+// Creates or truncates `path` and writes `bytes`; failure is the OS error text.
+[[nodiscard]] core::Result<void> write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Writes `bytes` to a temporary file beside `path`, then renames it over `path`.
+[[nodiscard]] core::Result<void> write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
+
+// Creates `dir` with every missing parent; an existing folder is fine.
+[[nodiscard]] core::Result<void> create_dirs(const std::filesystem::path& dir);
+
+// Renames, replacing an existing target.
+[[nodiscard]] core::Result<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Removes a file; a missing file is an error.
+[[nodiscard]] core::Result<void> remove_file(const std::filesystem::path& path);
+
+// Copies a file, replacing an existing target.
+[[nodiscard]] core::Result<void> copy_file(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The full path of the running program.
+[[nodiscard]] core::Result<std::filesystem::path> current_exe_path();
+
+} // namespace platform
