@@ -43,7 +43,11 @@ public:
 // Creates or truncates `path` and writes `bytes`; failure is the OS error text.
 [[nodiscard]] core::Result<void> write_file(const std::filesystem::path& path, std::string_view bytes);
 
-// Writes `bytes` to a temporary file beside `path`, then renames it over `path`.
+// As write_file, and flushed to the disk before it returns.
+[[nodiscard]] core::Result<void> write_file_synced(const std::filesystem::path& path, std::string_view bytes);
+
+// Writes `bytes` to a temporary file beside `path`, then renames it over `path`, so that
+// a reader or a crash sees the old content or the new, never a part.
 [[nodiscard]] core::Result<void> write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
 
 // Creates `dir` with every missing parent; an existing folder is fine.

@@ -1,0 +1,198 @@
+#ifdef _WIN32
+#error "posix implementation"
+#endif
+#include "platform/fs.h"
+
+#include "platform/os_error.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <system_error>
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now, so that a failing close is reported.
+    core::Result<void> close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            return core::fail(last_os_error_text());
+        return core::ok();
+    }
+
+private:
+    int m_fd;
+};
+
+enum class Durability { none, synced };
+
+core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
+{
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        return core::fail(last_os_error_text());
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return core::fail(last_os_error_text());
+        }
+        if (n == 0)
+            return core::fail("failed to write whole buffer");
+        done += static_cast<std::size_t>(n);
+    }
+    if (durability == Durability::synced && ::fsync(fd.get()) != 0)
+        return core::fail(last_os_error_text());
+    return fd.close();
+}
+
+class PosixListing final : public DirListing {
+public:
+    PosixListing(DIR* dir, fs::path root) : m_dir(dir), m_root(std::move(root)) {}
+    ~PosixListing() override { ::closedir(m_dir); }
+
+    std::optional<core::Result<fs::path>> next() override
+    {
+        if (m_done)
+            return std::nullopt;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(m_dir);
+            if (!entry) {
+                // readdir does not recover from an error: report it once and end.
+                m_done = true;
+                if (errno != 0)
+                    return core::Result<fs::path>(core::fail(last_os_error_text()));
+                return std::nullopt;
+            }
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            return core::Result<fs::path>(m_root / fs::path(std::string(name)));
+        }
+    }
+
+private:
+    DIR* m_dir;
+    fs::path m_root;
+    bool m_done = false;
+};
+
+} // namespace
+
+core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
+{
+    struct stat st {};
+    const int rc = follow == FollowLinks::yes ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    if (rc != 0)
+        return core::fail(last_os_error_text());
+    FileMeta meta;
+    meta.is_dir = S_ISDIR(st.st_mode);
+    meta.is_name_surrogate = S_ISLNK(st.st_mode);
+    meta.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return meta;
+}
+
+core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
+{
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return core::fail(last_os_error_text());
+    return std::unique_ptr<DirListing>(std::make_unique<PosixListing>(d, dir));
+}
+
+core::Result<std::string> read_file(const fs::path& path)
+{
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return core::fail(last_os_error_text());
+    std::string out;
+    char buf[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return core::fail(last_os_error_text());
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+core::Result<void> write_file(const fs::path& path, std::string_view bytes)
+{
+    return write_whole(path, bytes, Durability::none);
+}
+
+core::Result<void> write_file_synced(const fs::path& path, std::string_view bytes)
+{
+    return write_whole(path, bytes, Durability::synced);
+}
+
+core::Result<void> create_dirs(const fs::path& dir)
+{
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec)
+        return core::fail(os_error_text(ec));
+    return core::ok();
+}
+
+core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return core::fail(last_os_error_text());
+    return core::ok();
+}
+
+core::Result<void> remove_file(const fs::path& path)
+{
+    if (::unlink(path.c_str()) != 0)
+        return core::fail(last_os_error_text());
+    return core::ok();
+}
+
+core::Result<void> copy_file(const fs::path& from, const fs::path& to)
+{
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        return core::fail(os_error_text(ec));
+    return core::ok();
+}
+
+core::Result<fs::path> current_exe_path()
+{
+    std::error_code ec;
+    auto p = fs::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return core::fail(os_error_text(ec));
+    return p;
+}
+
+} // namespace platform

@@ -1,0 +1,265 @@
+#ifndef _WIN32
+#error "win32 implementation"
+#endif
+#include "platform/fs.h"
+
+#include "platform/os_error.h"
+
+#include <windows.h>
+
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD name_surrogate_bit = 0x20000000;
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// WriteFile takes a DWORD count; larger writes go in pieces.
+constexpr std::size_t max_write_piece = 1u << 30;
+
+class Handle {
+public:
+    explicit Handle(HANDLE h) : m_h(h) {}
+    ~Handle()
+    {
+        if (valid())
+            CloseHandle(m_h);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
+    HANDLE get() const { return m_h; }
+    core::Result<void> close()
+    {
+        const HANDLE h = m_h;
+        m_h = INVALID_HANDLE_VALUE;
+        if (!CloseHandle(h))
+            return core::fail(last_os_error_text());
+        return core::ok();
+    }
+
+private:
+    HANDLE m_h;
+};
+
+std::wstring without_trailing_separators(std::wstring p)
+{
+    while (p.size() > 1 && (p.back() == L'\\' || p.back() == L'/') && !(p.size() == 3 && p[1] == L':'))
+        p.pop_back();
+    return p;
+}
+
+enum class Durability { none, synced };
+
+core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
+{
+    Handle h(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr));
+    if (!h.valid())
+        return core::fail(last_os_error_text());
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD piece = static_cast<DWORD>(std::min(bytes.size() - done, max_write_piece));
+        DWORD written = 0;
+        if (!WriteFile(h.get(), bytes.data() + done, piece, &written, nullptr))
+            return core::fail(last_os_error_text());
+        if (written == 0)
+            return core::fail("failed to write whole buffer");
+        done += written;
+    }
+    if (durability == Durability::synced && !FlushFileBuffers(h.get()))
+        return core::fail(last_os_error_text());
+    return h.close();
+}
+
+class Win32Listing final : public DirListing {
+public:
+    Win32Listing(HANDLE find, const WIN32_FIND_DATAW& first, fs::path root)
+        : m_find(find), m_data(first), m_root(std::move(root)), m_have(true)
+    {
+    }
+    Win32Listing(fs::path root) : m_find(INVALID_HANDLE_VALUE), m_root(std::move(root)), m_done(true) {}
+    ~Win32Listing() override
+    {
+        if (m_find != INVALID_HANDLE_VALUE)
+            FindClose(m_find);
+    }
+
+    std::optional<core::Result<fs::path>> next() override
+    {
+        while (!m_done) {
+            if (!m_have) {
+                if (!FindNextFileW(m_find, &m_data)) {
+                    const DWORD err = GetLastError();
+                    // The search does not recover from an error: report it once and end.
+                    m_done = true;
+                    if (err != ERROR_NO_MORE_FILES)
+                        return core::Result<fs::path>(core::fail(os_error_text(static_cast<int>(err))));
+                    return std::nullopt;
+                }
+            }
+            m_have = false;
+            const std::wstring_view name = m_data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            return core::Result<fs::path>(m_root / fs::path(std::wstring(name)));
+        }
+        return std::nullopt;
+    }
+
+private:
+    HANDLE m_find;
+    WIN32_FIND_DATAW m_data{};
+    fs::path m_root;
+    bool m_have = false;
+    bool m_done = false;
+};
+
+} // namespace
+
+core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
+{
+    FileMeta meta;
+    if (follow == FollowLinks::yes) {
+        Handle h(CreateFileW(path.c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!h.valid())
+            return core::fail(last_os_error_text());
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(h.get(), &info))
+            return core::fail(last_os_error_text());
+        meta.is_dir = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!meta.is_dir)
+            meta.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        return meta;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return core::fail(last_os_error_text());
+    meta.is_dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!meta.is_dir)
+        meta.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // The reparse tag comes only with a directory search.
+        WIN32_FIND_DATAW found{};
+        const std::wstring name = without_trailing_separators(path.native());
+        HANDLE find = FindFirstFileW(name.c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE)
+            return core::fail(last_os_error_text());
+        FindClose(find);
+        meta.is_name_surrogate = (found.dwReserved0 & name_surrogate_bit) != 0;
+    }
+    return meta;
+}
+
+core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
+{
+    std::wstring pattern = dir.native();
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/')
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW first{};
+    HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &first, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        // A drive root without entries has not even "." to give.
+        if (err == ERROR_FILE_NOT_FOUND)
+            return std::unique_ptr<DirListing>(std::make_unique<Win32Listing>(dir));
+        return core::fail(os_error_text(static_cast<int>(err)));
+    }
+    return std::unique_ptr<DirListing>(std::make_unique<Win32Listing>(find, first, dir));
+}
+
+core::Result<std::string> read_file(const fs::path& path)
+{
+    Handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.valid())
+        return core::fail(last_os_error_text());
+    std::string out;
+    char buf[64 * 1024];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(h.get(), buf, sizeof buf, &n, nullptr))
+            return core::fail(last_os_error_text());
+        if (n == 0)
+            break;
+        out.append(buf, n);
+    }
+    return out;
+}
+
+core::Result<void> write_file(const fs::path& path, std::string_view bytes)
+{
+    return write_whole(path, bytes, Durability::none);
+}
+
+core::Result<void> write_file_synced(const fs::path& path, std::string_view bytes)
+{
+    return write_whole(path, bytes, Durability::synced);
+}
+
+core::Result<void> create_dirs(const fs::path& dir)
+{
+    const std::wstring full = without_trailing_separators(dir.native());
+    if (full.empty())
+        return core::ok();
+    const DWORD attrs = GetFileAttributesW(full.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES) {
+        if (attrs & FILE_ATTRIBUTE_DIRECTORY)
+            return core::ok();
+        return core::fail(os_error_text(ERROR_ALREADY_EXISTS));
+    }
+    const fs::path parent = fs::path(full).parent_path();
+    if (!parent.empty() && parent != fs::path(full))
+        VANO_TRY(create_dirs(parent));
+    if (!CreateDirectoryW(full.c_str(), nullptr)) {
+        const DWORD err = GetLastError();
+        // Another process may have made it in between.
+        const DWORD now = GetFileAttributesW(full.c_str());
+        if (err == ERROR_ALREADY_EXISTS && now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY))
+            return core::ok();
+        return core::fail(os_error_text(static_cast<int>(err)));
+    }
+    return core::ok();
+}
+
+core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
+{
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return core::fail(last_os_error_text());
+    return core::ok();
+}
+
+core::Result<void> remove_file(const fs::path& path)
+{
+    if (!DeleteFileW(path.c_str()))
+        return core::fail(last_os_error_text());
+    return core::ok();
+}
+
+core::Result<void> copy_file(const fs::path& from, const fs::path& to)
+{
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
+        return core::fail(last_os_error_text());
+    return core::ok();
+}
+
+core::Result<fs::path> current_exe_path()
+{
+    std::wstring buf(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0)
+            return core::fail(last_os_error_text());
+        if (n < buf.size()) {
+            buf.resize(n);
+            return fs::path(buf);
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+} // namespace platform
