@@ -2,8 +2,44 @@
 #include "platform/unicode.h"
 
 #include "core/utf8.h"
+#include "platform/lower_case_table.h"
+
+#include <algorithm>
 
 namespace platform {
+
+namespace {
+
+char32_t simple_lower(char32_t c)
+{
+    const auto* end = std::end(detail::lower_runs);
+    const auto* run = std::upper_bound(std::begin(detail::lower_runs), end, c,
+                                       [](char32_t v, const detail::LowerRun& r) { return v < r.first; });
+    if (run == std::begin(detail::lower_runs))
+        return c;
+    --run;
+    if (c > run->last || (c - run->first) % static_cast<char32_t>(run->stride) != 0)
+        return c;
+    return static_cast<char32_t>(static_cast<int>(c) + run->delta);
+}
+
+} // namespace
+
+std::string to_lower_full(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const char32_t c = core::decode_utf8(text, pos);
+        // U+0130 is the one unconditional full mapping of SpecialCasing.txt that differs
+        // from the simple one; the conditional and language-specific ones do not apply.
+        if (c == 0x0130)
+            out += "i\xCC\x87";
+        else
+            core::append_utf8(out, simple_lower(c));
+    }
+    return out;
+}
 
 bool is_unicode_white_space(char32_t c)
 {

@@ -24,23 +24,6 @@ std::string nfc(std::string_view text)
     return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(len));
 }
 
-std::string to_lower_full(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t c = core::decode_utf8(text, pos);
-        // U+0130 is the one unconditional full mapping of SpecialCasing.txt whose
-        // lower case differs from the simple one.
-        if (c == 0x0130) {
-            out += "i\xCC\x87";
-            continue;
-        }
-        core::append_utf8(out, static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c))));
-    }
-    return out;
-}
-
 std::string path_to_utf8(const std::filesystem::path& path) { return core::lossy_utf8(path.native()); }
 
 std::filesystem::path path_from_utf8(std::string_view text) { return std::filesystem::path(std::string(text)); }

@@ -1,0 +1,216 @@
+#include "platform/fs.h"
+
+#include "platform/os_error.h"
+#include "platform/unicode.h"
+#include "support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FollowLinks;
+
+void put(const fs::path& p, std::string_view bytes)
+{
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool ends_with(std::string_view s, std::string_view tail)
+{
+    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+class Fs : public ::testing::Test {
+protected:
+    test_support::ScratchDir dir;
+};
+
+TEST_F(Fs, MetaOfFilesAndFolders)
+{
+    put(dir / "file.bin", "12345");
+    fs::create_directory(dir / "sub");
+    // Sparse: a size past 4 GiB needs the high half of the size fields.
+    {
+        std::ofstream(dir / "big.bin").close();
+        fs::resize_file(dir / "big.bin", 5'000'000'000ull);
+    }
+    struct Case {
+        std::string_view name;
+        fs::path path;
+        bool is_dir;
+        std::uint64_t size;
+    };
+    const Case cases[] = {
+        {"file", dir / "file.bin", false, 5},
+        {"folder", dir / "sub", true, 0},
+        {"over 4 GiB", dir / "big.bin", false, 5'000'000'000ull},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (auto follow : {FollowLinks::no, FollowLinks::yes}) {
+            const auto meta = platform::file_meta(c.path, follow);
+            ASSERT_TRUE(meta) << meta.error();
+            EXPECT_EQ(meta->is_dir, c.is_dir);
+            EXPECT_FALSE(meta->is_name_surrogate);
+            if (!c.is_dir) {
+                EXPECT_EQ(meta->size, c.size);
+            }
+        }
+    }
+}
+
+TEST_F(Fs, MissingPathGivesOsErrorText)
+{
+    // ENOENT and ERROR_FILE_NOT_FOUND are both 2.
+    for (auto follow : {FollowLinks::no, FollowLinks::yes}) {
+        const auto meta = platform::file_meta(dir / "missing.txt", follow);
+        ASSERT_FALSE(meta);
+        EXPECT_TRUE(ends_with(meta.error(), " (os error 2)")) << meta.error();
+        EXPECT_GT(meta.error().size(), std::string_view(" (os error 2)").size());
+    }
+    EXPECT_EQ(platform::os_error_text(2), platform::file_meta(dir / "missing.txt", FollowLinks::no).error());
+}
+
+TEST_F(Fs, LinksAreNameSurrogatesUnlessFollowed)
+{
+    put(dir / "target.pdf", "abc");
+    fs::create_directory(dir / "folder");
+    if (!test_support::try_symlink(dir / "target.pdf", dir / "to_file", false) ||
+        !test_support::try_symlink(dir / "folder", dir / "to_folder", true) ||
+        !test_support::try_symlink(dir / "gone", dir / "dangling", false))
+        GTEST_SKIP() << "symbolic links cannot be created here (Windows without the privilege, or wine)";
+    struct Case {
+        std::string_view name;
+        fs::path path;
+        bool followed_ok;
+        bool followed_dir;
+        std::uint64_t followed_size;
+    };
+    const Case cases[] = {
+        {"link to file", dir / "to_file", true, false, 3},
+        {"link to folder", dir / "to_folder", true, true, 0},
+        {"dangling link", dir / "dangling", false, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto own = platform::file_meta(c.path, FollowLinks::no);
+        ASSERT_TRUE(own) << own.error();
+        EXPECT_TRUE(own->is_name_surrogate);
+        const auto followed = platform::file_meta(c.path, FollowLinks::yes);
+        ASSERT_EQ(followed.has_value(), c.followed_ok);
+        if (followed) {
+            EXPECT_FALSE(followed->is_name_surrogate);
+            EXPECT_EQ(followed->is_dir, c.followed_dir);
+            if (!c.followed_dir) {
+                EXPECT_EQ(followed->size, c.followed_size);
+            }
+        }
+    }
+}
+
+TEST_F(Fs, ListingGivesEveryEntryOnce)
+{
+    const std::set<std::string> names = {"a.txt", "\xEC\x82\xAC\xEC\xA7\x84.jpg", "sub", ".hidden"};
+    for (const auto& n : names) {
+        if (n == "sub")
+            fs::create_directory(dir / "sub");
+        else
+            put(dir / platform::path_from_utf8(n), "x");
+    }
+    put(dir / "sub" / "inner.txt", "y");
+    auto listing = platform::list_dir(dir.path());
+    ASSERT_TRUE(listing) << listing.error();
+    std::multiset<std::string> seen;
+    while (auto entry = (*listing)->next()) {
+        ASSERT_TRUE(*entry) << entry->error();
+        EXPECT_EQ((*entry)->parent_path(), dir.path());
+        seen.insert(platform::path_to_utf8((*entry)->filename()));
+    }
+    EXPECT_EQ(seen, std::multiset<std::string>(names.begin(), names.end()));
+
+    auto empty = platform::list_dir(dir / "sub" / "..");
+    ASSERT_TRUE(empty);
+}
+
+TEST_F(Fs, ListingFailures)
+{
+    put(dir / "file.txt", "x");
+    for (const auto& p : {dir / "missing", dir / "file.txt"}) {
+        SCOPED_TRACE(platform::path_to_utf8(p));
+        const auto listing = platform::list_dir(p);
+        ASSERT_FALSE(listing);
+        EXPECT_NE(listing.error().find(" (os error "), std::string::npos) << listing.error();
+    }
+}
+
+TEST_F(Fs, WritesAndReads)
+{
+    const std::string bytes("line\r\n\0\xFF end", 12);
+    const auto plain = dir / "plain.bin";
+    ASSERT_TRUE(platform::write_file(plain, "longer old content that must vanish"));
+    ASSERT_TRUE(platform::write_file(plain, bytes));
+    EXPECT_EQ(slurp(plain), bytes);
+    const auto back = platform::read_file(plain);
+    ASSERT_TRUE(back) << back.error();
+    EXPECT_EQ(*back, bytes);
+
+    const auto atomic = dir / "atomic.json";
+    put(atomic, "old");
+    ASSERT_TRUE(platform::write_file_atomic(atomic, bytes));
+    EXPECT_EQ(slurp(atomic), bytes);
+    // No temporary file is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+
+    for (const auto& r : {platform::write_file(dir / "no" / "x", "a"), platform::write_file_atomic(dir / "no" / "x", "a")}) {
+        ASSERT_FALSE(r);
+        EXPECT_NE(r.error().find(" (os error "), std::string::npos) << r.error();
+    }
+    EXPECT_FALSE(platform::read_file(dir / "missing"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST_F(Fs, FoldersRenameRemoveCopy)
+{
+    const auto deep = dir / "a" / "b" / "c";
+    ASSERT_TRUE(platform::create_dirs(deep));
+    EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_TRUE(platform::create_dirs(deep));
+    put(dir / "file", "x");
+    EXPECT_FALSE(platform::create_dirs(dir / "file" / "sub"));
+
+    put(dir / "from", "new");
+    put(dir / "to", "old");
+    ASSERT_TRUE(platform::rename_replace(dir / "from", dir / "to"));
+    EXPECT_FALSE(fs::exists(dir / "from"));
+    EXPECT_EQ(slurp(dir / "to"), "new");
+
+    put(dir / "copy", "stale");
+    ASSERT_TRUE(platform::copy_file(dir / "to", dir / "copy"));
+    EXPECT_EQ(slurp(dir / "copy"), "new");
+    EXPECT_FALSE(platform::copy_file(dir / "missing", dir / "copy"));
+
+    ASSERT_TRUE(platform::remove_file(dir / "copy"));
+    EXPECT_FALSE(fs::exists(dir / "copy"));
+    EXPECT_FALSE(platform::remove_file(dir / "copy"));
+}
+
+TEST(FsExe, CurrentExePathIsThisTestProgram)
+{
+    const auto exe = platform::current_exe_path();
+    ASSERT_TRUE(exe) << exe.error();
+    EXPECT_EQ(exe->stem(), "platform_tests");
+    EXPECT_TRUE(fs::is_regular_file(*exe));
+}
+
+} // namespace
