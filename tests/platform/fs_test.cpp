@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <set>
 
 namespace {
@@ -15,16 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 using platform::FollowLinks;
 
-void put(const fs::path& p, std::string_view bytes)
-{
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test_support::file_bytes;
+using test_support::put_file;
 
 bool ends_with(std::string_view s, std::string_view tail)
 {
@@ -38,7 +29,7 @@ protected:
 
 TEST_F(Fs, MetaOfFilesAndFolders)
 {
-    put(dir / "file.bin", "12345");
+    put_file(dir / "file.bin", "12345");
     fs::create_directory(dir / "sub");
     // Sparse: a size past 4 GiB needs the high half of the size fields.
     {
@@ -84,7 +75,7 @@ TEST_F(Fs, MissingPathGivesOsErrorText)
 
 TEST_F(Fs, LinksAreNameSurrogatesUnlessFollowed)
 {
-    put(dir / "target.pdf", "abc");
+    put_file(dir / "target.pdf", "abc");
     fs::create_directory(dir / "folder");
     if (!test_support::try_symlink(dir / "target.pdf", dir / "to_file", false) ||
         !test_support::try_symlink(dir / "folder", dir / "to_folder", true) ||
@@ -126,9 +117,9 @@ TEST_F(Fs, ListingGivesEveryEntryOnce)
         if (n == "sub")
             fs::create_directory(dir / "sub");
         else
-            put(dir / platform::path_from_utf8(n), "x");
+            put_file(dir / platform::path_from_utf8(n), "x");
     }
-    put(dir / "sub" / "inner.txt", "y");
+    put_file(dir / "sub" / "inner.txt", "y");
     auto listing = platform::list_dir(dir.path());
     ASSERT_TRUE(listing) << listing.error();
     std::multiset<std::string> seen;
@@ -145,7 +136,7 @@ TEST_F(Fs, ListingGivesEveryEntryOnce)
 
 TEST_F(Fs, ListingFailures)
 {
-    put(dir / "file.txt", "x");
+    put_file(dir / "file.txt", "x");
     for (const auto& p : {dir / "missing", dir / "file.txt"}) {
         SCOPED_TRACE(platform::path_to_utf8(p));
         const auto listing = platform::list_dir(p);
@@ -160,15 +151,15 @@ TEST_F(Fs, WritesAndReads)
     const auto plain = dir / "plain.bin";
     ASSERT_TRUE(platform::write_file(plain, "longer old content that must vanish"));
     ASSERT_TRUE(platform::write_file(plain, bytes));
-    EXPECT_EQ(slurp(plain), bytes);
+    EXPECT_EQ(file_bytes(plain), bytes);
     const auto back = platform::read_file(plain);
     ASSERT_TRUE(back) << back.error();
     EXPECT_EQ(*back, bytes);
 
     const auto atomic = dir / "atomic.json";
-    put(atomic, "old");
+    put_file(atomic, "old");
     ASSERT_TRUE(platform::write_file_atomic(atomic, bytes));
-    EXPECT_EQ(slurp(atomic), bytes);
+    EXPECT_EQ(file_bytes(atomic), bytes);
     // No temporary file is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 
@@ -186,18 +177,18 @@ TEST_F(Fs, FoldersRenameRemoveCopy)
     ASSERT_TRUE(platform::create_dirs(deep));
     EXPECT_TRUE(fs::is_directory(deep));
     EXPECT_TRUE(platform::create_dirs(deep));
-    put(dir / "file", "x");
+    put_file(dir / "file", "x");
     EXPECT_FALSE(platform::create_dirs(dir / "file" / "sub"));
 
-    put(dir / "from", "new");
-    put(dir / "to", "old");
+    put_file(dir / "from", "new");
+    put_file(dir / "to", "old");
     ASSERT_TRUE(platform::rename_replace(dir / "from", dir / "to"));
     EXPECT_FALSE(fs::exists(dir / "from"));
-    EXPECT_EQ(slurp(dir / "to"), "new");
+    EXPECT_EQ(file_bytes(dir / "to"), "new");
 
-    put(dir / "copy", "stale");
+    put_file(dir / "copy", "stale");
     ASSERT_TRUE(platform::copy_file(dir / "to", dir / "copy"));
-    EXPECT_EQ(slurp(dir / "copy"), "new");
+    EXPECT_EQ(file_bytes(dir / "copy"), "new");
     EXPECT_FALSE(platform::copy_file(dir / "missing", dir / "copy"));
 
     ASSERT_TRUE(platform::remove_file(dir / "copy"));

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +56,18 @@ private:
     std::string m_name;
     std::optional<std::string> m_old;
 };
+
+// Raw file helpers that bypass the code under test.
+inline void put_file(const std::filesystem::path& p, std::string_view bytes)
+{
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+inline std::string file_bytes(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Creates a symbolic link (to a folder when `dir`), or gives false where the platform
 // cannot make one (Windows without the privilege, some wine set-ups).
