@@ -2,9 +2,13 @@
 // Names that are never shared, the packing limits of a selection, and short-code names.
 
 #include "core/result.h"
+#include "platform/fs.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +26,16 @@ inline constexpr std::uint64_t MAX_SCAN_RAW_BYTES = 1'610'612'736;
 // then hold what was counted so far. Iterative: deep trees do not grow the stack.
 [[nodiscard]] core::Result<void> scan_folder(const std::filesystem::path& path, std::uint64_t& raw_bytes,
                                              std::uint64_t& file_count);
+
+// The path's last name as text (U+FFFD for what cannot be decoded), ignoring trailing
+// separators and "." elements; nothing for a root, a bare drive or a path ending in "..".
+[[nodiscard]] std::optional<std::string> last_component_text(const std::filesystem::path& path);
+
+// scan_folder with the directory listing supplied by the caller, so that failing
+// listings can be tried.
+using ListDirFn = std::function<core::Result<std::unique_ptr<platform::DirListing>>(const std::filesystem::path&)>;
+[[nodiscard]] core::Result<void> scan_folder_with(const std::filesystem::path& path, std::uint64_t& raw_bytes,
+                                                  std::uint64_t& file_count, const ListDirFn& list_dir);
 
 // The short-code form of `text` (NFC, allowed characters, runs replaced by "_",
 // trimmed of "_", at most 40 characters); may be empty.
