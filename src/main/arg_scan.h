@@ -1,0 +1,31 @@
+#pragma once
+// The command-line scan: switches, skipped launch arguments and the path list.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace app {
+
+enum class OneShot { none, install, uninstall };
+
+struct ScannedArgs {
+    // Set by the first --install or --uninstall; the other fields are then empty.
+    OneShot one_shot = OneShot::none;
+    bool stdio_port = false;
+    // Existing paths as written, in order of first appearance, without repeats.
+    std::vector<std::filesystem::path> paths;
+};
+
+// Scans the arguments (program name excluded). A candidate enters the path list only if
+// the file system reports metadata for it (links followed) and no equal path is listed.
+[[nodiscard]] ScannedArgs scan_arguments(const std::vector<std::string>& args);
+
+// True when the two path texts name the same components: '/' and '\' both separate,
+// repeated and trailing separators do not count, nor does "." except as the first
+// component of a path without root, and the drive letter's case does not count.
+// Nothing else is folded; ".." and links are not resolved.
+[[nodiscard]] bool same_path_components(std::string_view a, std::string_view b);
+
+} // namespace app

@@ -1,0 +1,246 @@
+#include "main/single_instance.h"
+
+#include "config/desktop_config.h"
+#include "platform/clock.h"
+#include "platform/fs.h"
+#include "platform/socket.h"
+#include "platform/unicode.h"
+#include "support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using app::EpochMs;
+
+TEST(SingleInstance, AnnouncementFreshness)
+{
+    const EpochMs now = 1'765'360'000'000;
+    struct Case {
+        std::string_view name;
+        EpochMs created;
+        bool fresh;
+    };
+    const Case cases[] = {
+        {"3500 ms old", now - 3500, true},
+        {"3501 ms old", now - 3501, false},
+        {"made now", now, true},
+        {"in the future", now + 1, true},
+        {"far in the future", ~EpochMs{0}, true},
+        {"at the epoch", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(app::is_announcement_fresh(c.created, now), c.fresh);
+    }
+}
+
+TEST(SingleInstance, ClaimStaleness)
+{
+    const std::uint64_t now = 1'765'360'000'000'000'000;
+    const std::int64_t n = static_cast<std::int64_t>(now);
+    struct Case {
+        std::string_view name;
+        std::int64_t modified;
+        bool stale;
+    };
+    const Case cases[] = {
+        {"exactly 5 s", n - 5'000'000'000, false},
+        {"5 s and 100 ns", n - 5'000'000'100, true},
+        {"5 s and 1 ns", n - 5'000'000'001, true},
+        {"just made", n, false},
+        {"in the future", n + 60'000'000'000, false},
+        {"before the epoch", -1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(app::is_claim_stale(c.modified, now), c.stale);
+    }
+}
+
+class SessionFiles : public ::testing::Test {
+protected:
+    test_support::ScratchDir m_dir;
+    test_support::ScopedEnv m_appdata{"APPDATA", platform::path_to_utf8(m_dir.path())};
+
+    static std::string read(const std::filesystem::path& path)
+    {
+        auto text = platform::read_file(path);
+        return text ? *text : std::string("<missing>");
+    }
+
+    static void set_modified_ago(const std::filesystem::path& path, std::chrono::milliseconds ago)
+    {
+        const auto when = std::chrono::file_clock::now() - ago;
+        std::filesystem::last_write_time(path, when);
+    }
+};
+
+TEST_F(SessionFiles, PathsLieInTheConfigurationFolder)
+{
+    EXPECT_EQ(app::session_claim_path(), config::config_dir() / "session_claim.lock");
+    EXPECT_EQ(app::active_session_path(), config::config_dir() / "active_session.json");
+    EXPECT_TRUE(config::config_dir().string().starts_with(m_dir.path().string()));
+}
+
+TEST_F(SessionFiles, ClaimIsExclusiveAndStaleClaimsAreRemoved)
+{
+    ASSERT_FALSE(std::filesystem::exists(config::config_dir()));
+    ASSERT_TRUE(app::claim_session());
+    EXPECT_EQ(read(app::session_claim_path()), std::to_string(platform::process_id()) + "\n");
+    EXPECT_FALSE(app::claim_session());
+
+    struct Case {
+        std::string_view name;
+        std::chrono::milliseconds age;
+        bool claimed;
+    };
+    const Case cases[] = {
+        {"fresh claim stays", std::chrono::milliseconds(4000), false},
+        {"claim from the future stays", std::chrono::milliseconds(-60000), false},
+        {"old claim is replaced", std::chrono::milliseconds(6000), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(app::session_claim_path()) << "999999\n";
+        set_modified_ago(app::session_claim_path(), c.age);
+        EXPECT_EQ(app::claim_session(), c.claimed);
+        const bool ours = read(app::session_claim_path()) == std::to_string(platform::process_id()) + "\n";
+        EXPECT_EQ(ours, c.claimed);
+    }
+    app::release_claim();
+    EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
+    app::release_claim(); // a missing file is fine
+}
+
+TEST_F(SessionFiles, PublishReplacesTheAnnouncementAndRetireRemovesOnlyItsOwn)
+{
+    const auto before = app::now_epoch_ms();
+    app::publish_active_session(4242, "tok-a");
+    const auto after = app::now_epoch_ms();
+    const auto session = app::read_active_session();
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->port, 4242);
+    EXPECT_EQ(session->token, "tok-a");
+    EXPECT_GE(session->created_epoch_ms, before);
+    EXPECT_LE(session->created_epoch_ms, after);
+    EXPECT_EQ(read(app::active_session_path()),
+              "{\"port\":4242,\"token\":\"tok-a\",\"created_epoch_ms\":" + app::u128_to_decimal(session->created_epoch_ms) + "}");
+    const auto temp = config::config_dir() / ("active_session." + std::to_string(platform::process_id()) + ".tmp");
+    EXPECT_FALSE(std::filesystem::exists(temp));
+
+    app::publish_active_session(4343, "tok-b");
+    app::retire_active_session("tok-a"); // a later instance announced itself since
+    ASSERT_TRUE(app::read_active_session());
+    EXPECT_EQ(app::read_active_session()->token, "tok-b");
+    app::retire_active_session("tok-b");
+    EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+    app::retire_active_session("tok-b"); // nothing left to remove
+}
+
+TEST_F(SessionFiles, FailedRenameLeavesTheTemporaryFileAndTheOldAnnouncement)
+{
+    app::publish_active_session(1111, "old");
+    const std::string old_text = read(app::active_session_path());
+    // A folder in the session file's place makes the rename fail.
+    std::filesystem::remove(app::active_session_path());
+    std::filesystem::create_directories(app::active_session_path() / "keep");
+    app::publish_active_session(2222, "new");
+    const auto temp = config::config_dir() / ("active_session." + std::to_string(platform::process_id()) + ".tmp");
+    EXPECT_TRUE(std::filesystem::is_regular_file(temp));
+    EXPECT_TRUE(read(temp).starts_with("{\"port\":2222,"));
+    EXPECT_TRUE(std::filesystem::is_directory(app::active_session_path()));
+    EXPECT_FALSE(app::read_active_session());
+}
+
+// Accepts one connection, reads one request with its body and answers `reply` after
+// `delay` (nothing at all when `reply` is empty). Gives the request's raw bytes.
+std::string serve_once(platform::Listener& listener, const std::string& reply, std::chrono::milliseconds delay)
+{
+    platform::AcceptOutcome got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((got = listener.accept()).status != platform::AcceptStatus::accepted) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return "<no connection>";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    (void)got.connection.set_recv_timeout(std::chrono::seconds(5));
+    std::string raw;
+    char buffer[4096];
+    for (;;) {
+        const auto head_end = raw.find("\r\n\r\n");
+        if (head_end != std::string::npos) {
+            const auto cl = raw.find("Content-Length: ");
+            const std::size_t length = cl == std::string::npos ? 0 : std::stoul(raw.substr(cl + 16));
+            if (raw.size() >= head_end + 4 + length)
+                break;
+        }
+        const auto n = got.connection.recv_some(buffer, sizeof buffer);
+        if (!n || *n == 0)
+            break;
+        raw.append(buffer, *n);
+    }
+    std::this_thread::sleep_for(delay);
+    if (!reply.empty())
+        (void)got.connection.send_all(reply);
+    return raw;
+}
+
+TEST(Handoff, SendsThePathsAndCountsOnlyAPromptStatus200)
+{
+    struct Case {
+        std::string_view name;
+        std::string reply;
+        std::chrono::milliseconds delay;
+        bool accepted;
+    };
+    const std::string tail = "Content-Length: 2\r\nConnection: close\r\n\r\n{}";
+    const Case cases[] = {
+        {"200", "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(0), true},
+        {"204", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n", std::chrono::milliseconds(0), false},
+        {"302 without a target", "HTTP/1.1 302 Found\r\n" + tail, std::chrono::milliseconds(0), false},
+        {"403", "HTTP/1.1 403 Forbidden\r\n" + tail, std::chrono::milliseconds(0), false},
+        {"200 after the read time-out", "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(900), false},
+        {"closed without a reply", "", std::chrono::milliseconds(0), false},
+    };
+    const std::vector<std::filesystem::path> paths{platform::path_from_utf8("C:\\d\\\xED\x95\x9C.txt"),
+                                                   platform::path_from_utf8("b \"q\".txt")};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto listener = platform::Listener::open_loopback(0, 8);
+        ASSERT_TRUE(listener);
+        ASSERT_TRUE(listener->set_nonblocking());
+        const auto port = listener->local_port();
+        ASSERT_TRUE(port);
+        std::string raw;
+        std::thread server([&] { raw = serve_once(*listener, c.reply, c.delay); });
+        const bool accepted = app::notify_running_instance(app::ActiveSession{*port, "tok\"en", 0}, paths);
+        server.join();
+        EXPECT_EQ(accepted, c.accepted);
+        EXPECT_TRUE(raw.starts_with("POST /api/local/add-paths HTTP/1.1\r\n")) << raw;
+        EXPECT_NE(raw.find("\r\nX-Local-Token: tok\"en\r\n"), std::string::npos) << raw;
+        EXPECT_NE(raw.find("\r\nContent-Type: application/json\r\n"), std::string::npos) << raw;
+        EXPECT_EQ(raw.find("chunked"), std::string::npos) << raw;
+        const std::string body = "{\"paths\":[\"C:\\\\d\\\\\xED\x95\x9C.txt\",\"b \\\"q\\\".txt\"],\"replace\":false}";
+        EXPECT_NE(raw.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos) << raw;
+        EXPECT_TRUE(raw.ends_with("\r\n\r\n" + body)) << raw;
+    }
+}
+
+TEST_F(SessionFiles, HandoffNeedsAFreshAnnouncementThatAnswers)
+{
+    const std::vector<std::filesystem::path> paths{m_dir.path()};
+    EXPECT_FALSE(app::handoff_to_fresh_session(paths)); // no session file
+    // A fresh announcement whose port nobody answers.
+    app::publish_active_session(1, "tok");
+    EXPECT_FALSE(app::handoff_to_fresh_session(paths));
+}
+
+} // namespace
