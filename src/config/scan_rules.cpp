@@ -119,6 +119,12 @@ bool is_ignored_entry(std::string_view name)
 
 std::optional<std::string> last_component_text(const fs::path& path)
 {
+    // The common case, every entry of a listing, without walking all elements.
+    if (path.has_filename()) {
+        const fs::path name = path.filename();
+        if (name.native() != fs::path(".").native() && name.native() != fs::path("..").native())
+            return platform::path_to_utf8(name);
+    }
     const fs::path relative = path.relative_path();
     std::optional<fs::path> last;
     for (const auto& element : relative) {
