@@ -1,0 +1,183 @@
+#include "platform/env.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/stdio.h"
+#include "platform/unicode.h"
+
+#include "support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#ifdef _WIN32
+#include "platform/args.h"
+#endif
+
+namespace {
+
+// This test binary doubles as the child: with VANO_PROCESS_CHILD set it does what the
+// variable says and exits before any test runs.
+constexpr const char* child_var = "VANO_PROCESS_CHILD";
+constexpr const char* exit_var = "VANO_PROCESS_EXIT";
+constexpr std::size_t chatty_bytes = 256 << 10;
+
+std::vector<std::string> own_arguments()
+{
+#ifdef _WIN32
+    // CommandLineToArgvW: a parser independent of the quoting under test.
+    return platform::command_line_args();
+#else
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> args;
+    std::istringstream parts(all);
+    for (std::string arg; std::getline(parts, arg, '\0');)
+        args.push_back(arg);
+    if (!args.empty())
+        args.erase(args.begin());
+    return args;
+#endif
+}
+
+[[maybe_unused]] const int child_hook = [] {
+    const auto mode = platform::env_var(child_var);
+    if (!mode)
+        return 0;
+    if (*mode == "echo-args") {
+        for (const auto& a : own_arguments()) {
+            platform::write_stdout(a);
+            platform::write_stdout(std::string_view("\0", 1));
+        }
+    } else if (*mode == "echo-stdin") {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, stdin)) > 0;)
+            platform::write_stdout(std::string_view(buf, n));
+    } else if (*mode == "chatty") {
+        // Far more than a pipe holds, on both streams in turn: a parent that drains one
+        // stream before the other would deadlock.
+        const std::string chunk(4096, 'x');
+        for (std::size_t sent = 0; sent < chatty_bytes; sent += chunk.size()) {
+            platform::write_stderr(chunk);
+            platform::write_stdout(chunk);
+        }
+    }
+    const auto code = platform::env_var(exit_var);
+    std::exit(code ? std::atoi(code->c_str()) : 0);
+}();
+
+std::vector<std::string> split_nul(const std::string& bytes)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\0') {
+            out.push_back(bytes.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return out;
+}
+
+platform::ProcessSpec self_spec()
+{
+    auto exe = platform::current_exe_path();
+    EXPECT_TRUE(exe.has_value());
+    platform::ProcessSpec spec;
+    spec.program = exe ? platform::path_to_utf8(*exe) : std::string();
+    return spec;
+}
+
+TEST(Process, ArgumentsArriveUnchanged)
+{
+    test_support::ScopedEnv mode(child_var, "echo-args");
+    const std::vector<std::string> args{
+        "", "plain", "a b", "tab\there", R"(quote"inside)", R"(back\"slash)", R"(trail\)", R"(trail space\)",
+        R"(two\\)", "한글 인자", "%1", R"("C:\Users\a b\vano-duvid.exe" "%V")", R"(C:\Program Files\x)",
+    };
+    auto spec = self_spec();
+    spec.args = args;
+    auto result = platform::run(spec);
+    ASSERT_TRUE(result) << result.error();
+    EXPECT_EQ(result->exit_code, 0);
+    EXPECT_EQ(split_nul(result->stdout_bytes), args);
+}
+
+TEST(Process, StreamsExitCodesAndStartFailures)
+{
+    std::string big_input;
+    for (int i = 0; i < 30000; ++i)
+        big_input += "줄 " + std::to_string(i) + "\n";
+    struct Case {
+        std::string_view name;
+        std::string mode;
+        std::string exit_code;
+        platform::StdinMode stdin_mode;
+        std::string input;
+        std::size_t expect_out;
+        std::size_t expect_err;
+    };
+    const Case cases[] = {
+        {"piped input read back", "echo-stdin", "0", platform::StdinMode::pipe, big_input, big_input.size(), 0},
+        {"null device reads as empty", "echo-stdin", "0", platform::StdinMode::null_device, {}, 0, 0},
+        {"empty pipe input", "echo-stdin", "0", platform::StdinMode::pipe, {}, 0, 0},
+        {"both streams drained at once", "chatty", "7", platform::StdinMode::null_device, {}, chatty_bytes,
+         chatty_bytes},
+        {"exit code passed on", "silent", "3", platform::StdinMode::null_device, {}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_support::ScopedEnv mode(child_var, c.mode);
+        test_support::ScopedEnv code(exit_var, c.exit_code);
+        auto spec = self_spec();
+        spec.stdin_mode = c.stdin_mode;
+        spec.stdin_bytes = c.input;
+        auto result = platform::run(spec);
+        ASSERT_TRUE(result) << result.error();
+        EXPECT_EQ(result->exit_code, std::atoi(c.exit_code.c_str()));
+        EXPECT_FALSE(result->stdin_error);
+        EXPECT_EQ(result->stdout_bytes.size(), c.expect_out);
+        EXPECT_EQ(result->stderr_bytes.size(), c.expect_err);
+        if (c.mode == "echo-stdin") {
+            EXPECT_EQ(result->stdout_bytes, c.input);
+        }
+    }
+}
+
+TEST(Process, MissingProgramGivesTheOsErrorText)
+{
+    // ENOENT and ERROR_FILE_NOT_FOUND are both 2.
+    platform::ProcessSpec spec;
+    spec.program = "vano-no-such-program";
+    auto result = platform::run(spec);
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().ends_with(" (os error 2)")) << result.error();
+}
+
+TEST(Process, InputToAChildThatNeverReadsFailsWithoutWaiting)
+{
+    test_support::ScopedEnv mode(child_var, "silent");
+    auto spec = self_spec();
+    spec.stdin_mode = platform::StdinMode::pipe;
+    spec.stdin_bytes = std::string(8 << 20, 'x');
+    spec.stdout_mode = platform::OutputMode::inherit;
+    spec.stderr_mode = platform::OutputMode::inherit;
+    auto result = platform::run(spec);
+    ASSERT_TRUE(result) << result.error();
+    ASSERT_TRUE(result->stdin_error);
+    EXPECT_TRUE(result->stdin_error->find("(os error ") != std::string::npos) << *result->stdin_error;
+    EXPECT_FALSE(result->exit_code);
+}
+
+TEST(Process, DetachedChildMayNotHaveCapturedStreams)
+{
+    platform::ProcessSpec spec = self_spec();
+    spec.wait = platform::WaitMode::detach;
+    EXPECT_FALSE(platform::run(spec));
+}
+
+} // namespace
