@@ -124,8 +124,17 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
     FileMeta meta;
     if (follow == FollowLinks::yes) {
         Handle h(CreateFileW(path.c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!h.valid())
-            return core::fail(last_os_error_text());
+        if (!h.valid()) {
+            const DWORD err = GetLastError();
+            // A file held open without sharing cannot be opened even for its attributes;
+            // unless it is a link, its own metadata is the answer.
+            if (err == ERROR_SHARING_VIOLATION) {
+                auto own = file_meta(path, FollowLinks::no);
+                if (own && !own->is_name_surrogate)
+                    return own;
+            }
+            return core::fail(os_error_text(static_cast<int>(err)));
+        }
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(h.get(), &info))
             return core::fail(last_os_error_text());
