@@ -75,10 +75,11 @@ enum class Visit { done, descend };
 
 // Steps for one entry: its metadata, links, ignored names, files counted. For a folder
 // it gives `descend` with `listing` opened.
-core::Result<Visit> visit(const fs::path& path, std::uint64_t& raw_bytes, std::uint64_t& file_count,
-                          const ListDirFn& list_dir, std::unique_ptr<platform::DirListing>& listing)
+// `meta` is the entry's own metadata, links not followed.
+core::Result<Visit> visit(const fs::path& path, const core::Result<platform::FileMeta>& meta,
+                          std::uint64_t& raw_bytes, std::uint64_t& file_count, const ListDirFn& list_dir,
+                          std::unique_ptr<platform::DirListing>& listing)
 {
-    const auto meta = platform::file_meta(path, platform::FollowLinks::no);
     if (!meta)
         return core::fail("경로 확인 실패: " + meta.error());
     if (meta->is_name_surrogate)
@@ -147,7 +148,8 @@ core::Result<void> scan_folder_with(const fs::path& path, std::uint64_t& raw_byt
     // Frames from this index up still hold an open listing; those below were read ahead.
     std::size_t first_open = 0;
     std::unique_ptr<platform::DirListing> listing;
-    if (VANO_TRY(visit(path, raw_bytes, file_count, list_dir, listing)) == Visit::done)
+    const auto own = platform::file_meta(path, platform::FollowLinks::no);
+    if (VANO_TRY(visit(path, own, raw_bytes, file_count, list_dir, listing)) == Visit::done)
         return core::ok();
     stack.emplace_back(std::move(listing));
     while (!stack.empty()) {
@@ -157,7 +159,10 @@ core::Result<void> scan_folder_with(const fs::path& path, std::uint64_t& raw_byt
             first_open = std::min(first_open, stack.size());
             continue;
         }
-        if (VANO_TRY(visit(*entry, raw_bytes, file_count, list_dir, listing)) == Visit::done)
+        // Entries read ahead have lost their listing and are looked up by path.
+        auto* open = stack.back().listing.get();
+        const auto meta = open ? open->entry_meta(*entry) : platform::file_meta(*entry, platform::FollowLinks::no);
+        if (VANO_TRY(visit(*entry, meta, raw_bytes, file_count, list_dir, listing)) == Visit::done)
             continue;
         if (stack.size() - first_open >= max_open_listings)
             stack[first_open++].read_ahead();

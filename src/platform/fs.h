@@ -32,6 +32,14 @@ public:
     // The next entry's full path; nothing at the end; an error for an entry that could
     // not be read (the caller may go on calling next()).
     [[nodiscard]] virtual std::optional<core::Result<std::filesystem::path>> next() = 0;
+
+    // Metadata, links not followed, of `entry`, the path that next() gave last. Listings
+    // that already hold it (Windows) or can ask relative to the open folder (POSIX)
+    // answer without a second lookup of the whole path.
+    [[nodiscard]] virtual core::Result<FileMeta> entry_meta(const std::filesystem::path& entry)
+    {
+        return file_meta(entry, FollowLinks::no);
+    }
 };
 
 // Opens a listing; failure is the OS error text.

@@ -93,6 +93,16 @@ TEST_F(Fs, LinksAreNameSurrogatesUnlessFollowed)
         {"link to folder", dir / "to_folder", true, true, 0},
         {"dangling link", dir / "dangling", false, false, 0},
     };
+    auto listing = platform::list_dir(dir.path());
+    ASSERT_TRUE(listing);
+    int links = 0;
+    while (auto entry = (*listing)->next()) {
+        ASSERT_TRUE(*entry);
+        const auto meta = (*listing)->entry_meta(**entry);
+        ASSERT_TRUE(meta) << meta.error();
+        links += meta->is_name_surrogate ? 1 : 0;
+    }
+    EXPECT_EQ(links, 3);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto own = platform::file_meta(c.path, FollowLinks::no);
@@ -117,7 +127,7 @@ TEST_F(Fs, ListingGivesEveryEntryOnce)
         if (n == "sub")
             fs::create_directory(dir / "sub");
         else
-            put_file(dir / platform::path_from_utf8(n), "x");
+            put_file(dir / platform::path_from_utf8(n), std::string(n.size(), 'x'));
     }
     put_file(dir / "sub" / "inner.txt", "y");
     auto listing = platform::list_dir(dir.path());
@@ -127,6 +137,13 @@ TEST_F(Fs, ListingGivesEveryEntryOnce)
         ASSERT_TRUE(*entry) << entry->error();
         EXPECT_EQ((*entry)->parent_path(), dir.path());
         seen.insert(platform::path_to_utf8((*entry)->filename()));
+        // The listing's own metadata agrees with a lookup by path.
+        const auto from_listing = (*listing)->entry_meta(**entry);
+        const auto by_path = platform::file_meta(**entry, FollowLinks::no);
+        ASSERT_TRUE(from_listing && by_path);
+        EXPECT_EQ(from_listing->is_dir, by_path->is_dir);
+        EXPECT_EQ(from_listing->size, by_path->size);
+        EXPECT_FALSE(from_listing->is_name_surrogate);
     }
     EXPECT_EQ(seen, std::multiset<std::string>(names.begin(), names.end()));
 

@@ -68,6 +68,15 @@ core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Dur
     return fd.close();
 }
 
+FileMeta meta_of(const struct stat& st)
+{
+    FileMeta meta;
+    meta.is_dir = S_ISDIR(st.st_mode);
+    meta.is_name_surrogate = S_ISLNK(st.st_mode);
+    meta.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return meta;
+}
+
 class PosixListing final : public DirListing {
 public:
     PosixListing(DIR* dir, fs::path root) : m_dir(dir), m_root(std::move(root)) {}
@@ -90,13 +99,25 @@ public:
             const std::string_view name = entry->d_name;
             if (name == "." || name == "..")
                 continue;
-            return core::Result<fs::path>(m_root / fs::path(std::string(name)));
+            m_last_name = name;
+            return core::Result<fs::path>(m_root / fs::path(m_last_name));
         }
+    }
+
+    core::Result<FileMeta> entry_meta(const fs::path& entry) override
+    {
+        if (m_last_name.empty())
+            return file_meta(entry, FollowLinks::no);
+        struct stat st {};
+        if (::fstatat(::dirfd(m_dir), m_last_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return core::fail(last_os_error_text());
+        return meta_of(st);
     }
 
 private:
     DIR* m_dir;
     fs::path m_root;
+    std::string m_last_name;
     bool m_done = false;
 };
 
@@ -108,11 +129,7 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
     const int rc = follow == FollowLinks::yes ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     if (rc != 0)
         return core::fail(last_os_error_text());
-    FileMeta meta;
-    meta.is_dir = S_ISDIR(st.st_mode);
-    meta.is_name_surrogate = S_ISLNK(st.st_mode);
-    meta.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    return meta;
+    return meta_of(st);
 }
 
 core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)

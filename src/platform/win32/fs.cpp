@@ -74,6 +74,17 @@ core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Dur
     return h.close();
 }
 
+// `tag` is only read for a reparse point.
+FileMeta meta_of(DWORD attributes, DWORD size_high, DWORD size_low, DWORD tag)
+{
+    FileMeta meta;
+    meta.is_dir = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!meta.is_dir)
+        meta.size = (static_cast<std::uint64_t>(size_high) << 32) | size_low;
+    meta.is_name_surrogate = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag & name_surrogate_bit) != 0;
+    return meta;
+}
+
 class Win32Listing final : public DirListing {
 public:
     Win32Listing(HANDLE find, const WIN32_FIND_DATAW& first, fs::path root)
@@ -104,9 +115,18 @@ public:
             const std::wstring_view name = m_data.cFileName;
             if (name == L"." || name == L"..")
                 continue;
+            m_given = true;
             return core::Result<fs::path>(m_root / fs::path(std::wstring(name)));
         }
         return std::nullopt;
+    }
+
+    // The search already gave attributes, size and reparse tag.
+    core::Result<FileMeta> entry_meta(const fs::path& entry) override
+    {
+        if (!m_given)
+            return file_meta(entry, FollowLinks::no);
+        return meta_of(m_data.dwFileAttributes, m_data.nFileSizeHigh, m_data.nFileSizeLow, m_data.dwReserved0);
     }
 
 private:
@@ -114,6 +134,7 @@ private:
     WIN32_FIND_DATAW m_data{};
     fs::path m_root;
     bool m_have = false;
+    bool m_given = false;
     bool m_done = false;
 };
 
@@ -121,7 +142,6 @@ private:
 
 core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
 {
-    FileMeta meta;
     if (follow == FollowLinks::yes) {
         Handle h(CreateFileW(path.c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!h.valid()) {
@@ -138,17 +158,14 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(h.get(), &info))
             return core::fail(last_os_error_text());
-        meta.is_dir = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!meta.is_dir)
-            meta.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        return meta;
+        // Followed to its end: whatever the target is, it is no longer the link.
+        return meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
+                       info.nFileSizeLow, 0);
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         return core::fail(last_os_error_text());
-    meta.is_dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (!meta.is_dir)
-        meta.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    DWORD tag = 0;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // The reparse tag comes only with a directory search.
         WIN32_FIND_DATAW found{};
@@ -157,9 +174,9 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
         if (find == INVALID_HANDLE_VALUE)
             return core::fail(last_os_error_text());
         FindClose(find);
-        meta.is_name_surrogate = (found.dwReserved0 & name_surrogate_bit) != 0;
+        tag = found.dwReserved0;
     }
-    return meta;
+    return meta_of(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow, tag);
 }
 
 core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
