@@ -1,0 +1,56 @@
+#pragma once
+// An open file read or written piece by piece, for data too big to hold in memory.
+
+#include "core/result.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+namespace platform {
+
+// Owns one OS file handle; move-only; the destructor closes it. Failures are the OS
+// error text.
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens an existing file for reading. Other processes may read, write and delete it
+    // meanwhile.
+    [[nodiscard]] static core::Result<File> open_read(const std::filesystem::path& path);
+
+    // Creates `path` for writing, truncating an existing file. Other processes may read,
+    // write and delete it meanwhile.
+    [[nodiscard]] static core::Result<File> create_write(const std::filesystem::path& path);
+
+    // One read of at most `size` bytes; 0 at the end of the file. Not retried when the
+    // OS reports an interruption.
+    [[nodiscard]] core::Result<std::size_t> read(char* buffer, std::size_t size);
+
+    // One write; the count may be less than `size`. A write interrupted before it wrote
+    // anything is repeated.
+    [[nodiscard]] core::Result<std::size_t> write(const char* data, std::size_t size);
+
+    // Moves to `offset` bytes from the start; gives the new offset.
+    [[nodiscard]] core::Result<std::uint64_t> seek(std::uint64_t offset);
+
+    // The current offset from the start.
+    [[nodiscard]] core::Result<std::uint64_t> position();
+
+    bool is_open() const { return m_handle != invalid_handle; }
+
+    // Closes the handle now; a closed File does nothing more.
+    void close();
+
+private:
+    static constexpr std::intptr_t invalid_handle = -1;
+    explicit File(std::intptr_t handle) : m_handle(handle) {}
+    std::intptr_t m_handle = invalid_handle; // fd on POSIX, HANDLE on Windows
+};
+
+} // namespace platform
