@@ -1,0 +1,193 @@
+#include "zipper/archive_builder.h"
+
+#include "config/scan_rules.h"
+#include "platform/env.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+#include "platform/unicode.h"
+#include "zipper/limited_file.h"
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace zipper {
+
+namespace {
+
+constexpr std::size_t chunk_size = 65536;
+
+constexpr std::string_view limit_message =
+    "폴더/파일 압축 후 크기가 최대 허용 한도(500MB)를 초과하여 중단되었습니다.";
+
+bool is_limit_error(const ZipError& error)
+{
+    return error.kind == ZipError::Kind::file_too_large || contains_zip_limit_marker(error.text);
+}
+
+std::string entry_message(std::string_view prefix, std::string_view name, std::string_view error)
+{
+    std::string out(prefix);
+    out += " (";
+    out += name;
+    out += "): ";
+    out += error;
+    return out;
+}
+
+// The name a top-level path is packed under: its last component, as Rust's
+// Path::file_name() sees it (trailing "/" and "." ignored); "item" for a root or a path
+// ending in "..".
+std::string top_level_name(const std::filesystem::path& path)
+{
+    std::optional<std::filesystem::path> last;
+    for (const auto& part : path.relative_path()) {
+        if (part.empty() || part == ".")
+            continue;
+        last = part;
+    }
+    if (!last || *last == "..")
+        return "item";
+    return platform::nfc(platform::path_to_utf8(*last));
+}
+
+std::filesystem::path temp_archive_path()
+{
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
+    const std::uint64_t n = ns > 0 ? static_cast<std::uint64_t>(ns) : 0;
+    return platform::temp_dir() / ("vano_duvid_" + std::to_string(n) + ".zip");
+}
+
+// One folder of the walk: its remaining items and its entry-name prefix. The listing is
+// read whole and closed before descending, so deep trees hold no handle per level.
+struct Frame {
+    std::vector<std::filesystem::path> items;
+    std::size_t next = 0;
+    std::string prefix;
+};
+
+core::Result<Frame> open_frame(const std::filesystem::path& dir, std::string prefix)
+{
+    auto listing = platform::list_dir(dir);
+    if (!listing)
+        return core::fail("폴더 열기 실패: " + listing.error());
+    Frame frame;
+    frame.prefix = std::move(prefix);
+    while (auto item = (*listing)->next()) {
+        if (*item) // an item the listing could not read is skipped
+            frame.items.push_back(std::move(**item));
+    }
+    return frame;
+}
+
+} // namespace
+
+bool contains_zip_limit_marker(std::string_view text) { return text.find(zip_limit_marker) != std::string_view::npos; }
+
+std::string zip_error_message(const ZipError& error)
+{
+    if (error.kind == ZipError::Kind::writer)
+        return "ZIP 압축 오류: " + error.text;
+    if (is_limit_error(error))
+        return std::string(limit_message);
+    return "압축 중 입출력 오류: " + error.text;
+}
+
+core::Result<void> add_file_to_zip(ZipWriter& writer, const std::filesystem::path& path, std::string_view entry_name,
+                                   const EntryOptions& options, std::atomic<std::uint64_t>& zip_done_bytes)
+{
+    if (auto started = writer.start_file(entry_name, options); !started)
+        return core::fail(zip_error_message(started.error()));
+    auto file = platform::File::open_read(path);
+    if (!file)
+        return core::fail(entry_message("파일 읽기 실패", entry_name, file.error()));
+    auto buffer = std::make_unique<std::array<char, chunk_size>>();
+    for (;;) {
+        auto got = file->read(buffer->data(), buffer->size());
+        if (!got)
+            return core::fail(entry_message("파일 읽기 오류", entry_name, got.error()));
+        if (*got == 0)
+            return core::ok();
+        if (auto put = writer.write_all(buffer->data(), *got); !put) {
+            if (is_limit_error(put.error()))
+                return core::fail(std::string(limit_message));
+            return core::fail("압축 데이터 기록 실패: " + put.error().text);
+        }
+        zip_done_bytes.fetch_add(*got, std::memory_order_relaxed);
+    }
+}
+
+core::Result<void> add_dir_to_zip(ZipWriter& writer, const std::filesystem::path& dir, std::string_view prefix,
+                                  const EntryOptions& options, std::atomic<std::uint64_t>& zip_done_bytes)
+{
+    std::vector<Frame> stack;
+    stack.push_back(VANO_TRY(open_frame(dir, std::string(prefix))));
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.items.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::filesystem::path item = std::move(top.items[top.next++]);
+        auto meta = platform::file_meta(item, platform::FollowLinks::no);
+        if (!meta || meta->is_name_surrogate)
+            continue;
+        const std::string name = platform::path_to_utf8(item.filename());
+        if (config::is_ignored_entry(name))
+            continue;
+        std::string entry_name = top.prefix + "/" + platform::nfc(name);
+        if (meta->is_dir) {
+            // `top` may move once the stack grows.
+            stack.push_back(VANO_TRY(open_frame(item, std::move(entry_name))));
+        } else {
+            VANO_TRY(add_file_to_zip(writer, item, entry_name, options, zip_done_bytes));
+        }
+    }
+    return core::ok();
+}
+
+core::Result<std::filesystem::path> build_archive(const std::vector<std::filesystem::path>& paths,
+                                                  std::atomic<std::uint64_t>& zip_done_bytes)
+{
+    const std::filesystem::path archive = temp_archive_path();
+    auto created = platform::File::create_write(archive);
+    if (!created) {
+        (void)platform::remove_file(archive);
+        return core::fail("임시 압축파일 생성 실패: " + created.error());
+    }
+
+    auto out = std::make_unique<LimitedFile>(std::move(*created), MAX_ZIP_BYTES);
+    auto writer = std::make_unique<ZipWriter>(*out);
+    auto fail = [&](std::string message) -> core::Result<std::filesystem::path> {
+        writer.reset();
+        out.reset();
+        (void)platform::remove_file(archive);
+        return core::fail(std::move(message));
+    };
+
+    for (const auto& path : paths) {
+        auto meta = platform::file_meta(path, platform::FollowLinks::yes);
+        if (!meta)
+            continue; // missing, or a dangling link
+        const std::string name = top_level_name(path);
+        auto packed = meta->is_dir ? add_dir_to_zip(*writer, path, name, archive_entry_options, zip_done_bytes)
+                                   : add_file_to_zip(*writer, path, name, archive_entry_options, zip_done_bytes);
+        if (!packed)
+            return fail(std::move(packed.error()));
+    }
+
+    if (auto finished = writer->finish(); !finished)
+        return fail(zip_error_message(finished.error()));
+    auto meta = platform::file_meta(archive, platform::FollowLinks::yes);
+    if (!meta)
+        return fail("압축 파일 크기 확인 실패: " + meta.error());
+    if (meta->size > MAX_ZIP_BYTES)
+        return fail("압축 후 용량이 최대 한도(500MB)를 초과했습니다.");
+    writer.reset();
+    out->close();
+    return archive;
+}
+
+} // namespace zipper

@@ -1,0 +1,49 @@
+#pragma once
+// Packs a selection of files and folders into one temporary ZIP archive for upload.
+
+#include "core/result.h"
+#include "zipper/zip_writer.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zipper {
+
+// The one set of options every entry of the archive gets: DEFLATE at level 6,
+// 1980-01-01 00:00:00, mode 0644.
+inline constexpr EntryOptions archive_entry_options{};
+
+// Packs `paths` in order into "vano_duvid_<ns>.zip" in the temporary folder and gives its
+// path; the file is closed, at most MAX_ZIP_BYTES long, and the caller's to remove.
+// Missing paths and paths that are neither file nor folder are skipped; a file is packed
+// under its bare name, a folder's contents under its name. Adds every chunk of source
+// bytes packed to `zip_done_bytes`. Failure is the Korean message, with the temporary
+// file already removed.
+[[nodiscard]] core::Result<std::filesystem::path> build_archive(const std::vector<std::filesystem::path>& paths,
+                                                                std::atomic<std::uint64_t>& zip_done_bytes);
+
+// Packs one file as the entry `entry_name`, in 65,536-byte chunks, adding each chunk to
+// `zip_done_bytes` once it is in. The entry is left open. Failure is the Korean message.
+[[nodiscard]] core::Result<void> add_file_to_zip(ZipWriter& writer, const std::filesystem::path& path,
+                                                 std::string_view entry_name, const EntryOptions& options,
+                                                 std::atomic<std::uint64_t>& zip_done_bytes);
+
+// Packs everything below `dir` as entries "<prefix>/<name>/...", in listing order; links,
+// junctions, ignored names and unreadable items inside are skipped, folders get no
+// entries. Walks without recursion, keeping one listing open at a time. Failure is the
+// first Korean message.
+[[nodiscard]] core::Result<void> add_dir_to_zip(ZipWriter& writer, const std::filesystem::path& dir,
+                                                std::string_view prefix, const EntryOptions& options,
+                                                std::atomic<std::uint64_t>& zip_done_bytes);
+
+// The user's message for a failure of the writer when starting an entry or finishing.
+[[nodiscard]] std::string zip_error_message(const ZipError& error);
+
+// True when `text` contains "ZIP_LIMIT_EXCEEDED" (case-sensitive).
+[[nodiscard]] bool contains_zip_limit_marker(std::string_view text);
+
+} // namespace zipper
