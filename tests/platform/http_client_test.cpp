@@ -1,0 +1,393 @@
+#include "platform/http_client.h"
+
+#include "platform/process.h"
+#include "support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t reply_cap = 16 * 1024 * 1024;
+
+// tools/http_test_server.py, started detached: under wine a native child cannot be waited
+// for, so it tells its port through a file and ends on /quit or when idle.
+class StandIn {
+public:
+    explicit StandIn(bool tls) : m_tls(tls)
+    {
+        // A path that the native Python and a Windows test under wine (drive Z:) share.
+        m_folder = std::string(VANO_BINARY_DIR) + "/http_client_test/"
+                   + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        std::filesystem::create_directories(std::filesystem::path(m_folder));
+        const std::string port_file = m_folder + "/port";
+        platform::ProcessSpec spec;
+        spec.program = "/usr/bin/python3";
+        spec.args = {std::string(VANO_SOURCE_DIR) + "/tools/http_test_server.py", "--port-file", port_file};
+        if (tls)
+            spec.args.insert(spec.args.end(), {"--tls", m_folder});
+        spec.stdout_mode = platform::OutputMode::inherit;
+        spec.stderr_mode = platform::OutputMode::inherit;
+        spec.wait = platform::WaitMode::detach;
+        if (!platform::run(spec))
+            return;
+        for (int i = 0; i < 400 && m_port == 0; ++i) {
+            std::ifstream in{std::filesystem::path(port_file)};
+            if (!(in >> m_port))
+                std::this_thread::sleep_for(25ms);
+        }
+        m_base = std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_port);
+    }
+    ~StandIn()
+    {
+        // The TLS server cannot be reached past its certificate; it ends soon when idle.
+        if (m_port != 0 && !m_tls)
+            (void)platform::HttpClient({}).send({.url = m_base + "/quit"});
+        std::error_code ec;
+        std::filesystem::remove_all(std::filesystem::path(m_folder), ec);
+    }
+    StandIn(const StandIn&) = delete;
+    StandIn& operator=(const StandIn&) = delete;
+
+    bool started() const { return m_port != 0; }
+    std::string url(std::string_view path) const { return m_base + std::string(path); }
+
+private:
+    bool m_tls;
+    std::string m_folder;
+    unsigned m_port = 0;
+    std::string m_base;
+};
+
+platform::HttpTimeouts short_timeouts()
+{
+    return {.connect = 5000ms, .read = 400ms, .write = 400ms};
+}
+
+// The server's copy of a request, split into its head lines and its body.
+struct RawRequest {
+    std::string request_line;
+    std::vector<std::string> header_lines;
+    std::string body;
+
+    static RawRequest parse(const std::string& raw)
+    {
+        RawRequest r;
+        const auto end = raw.find("\r\n\r\n");
+        std::string_view head = std::string_view(raw).substr(0, end);
+        r.body = end == std::string::npos ? "" : raw.substr(end + 4);
+        bool first = true;
+        while (!head.empty()) {
+            const auto eol = std::min(head.find("\r\n"), head.size());
+            (first ? r.request_line : r.header_lines.emplace_back()) = std::string(head.substr(0, eol));
+            first = false;
+            head.remove_prefix(std::min(eol + 2, head.size()));
+        }
+        return r;
+    }
+    // The value of the named header (names compared without case), or nothing.
+    std::optional<std::string> header(std::string_view name) const
+    {
+        for (const auto& line : header_lines) {
+            const auto colon = line.find(':');
+            if (colon == name.size()
+                && std::ranges::equal(line.substr(0, colon), name,
+                                      [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+                const auto start = line.find_first_not_of(' ', colon + 1);
+                return start == std::string::npos ? "" : line.substr(start);
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+std::string pattern(std::size_t n)
+{
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return s;
+}
+
+// A streamed body over `data` with the length `declared`, handing out at most `piece` bytes
+// per call. `over_asked` is set when a call offers more room than the declared rest.
+platform::HttpStreamBody stream_of(std::shared_ptr<const std::string> data, std::size_t piece,
+                                   std::shared_ptr<bool> over_asked, std::uint64_t declared)
+{
+    auto pos = std::make_shared<std::size_t>(0);
+    return {declared, [=](std::span<char> buf) -> core::Result<std::size_t> {
+                if (buf.size() > declared - *pos)
+                    *over_asked = true;
+                const std::size_t n = std::min({buf.size(), piece, data->size() - *pos});
+                std::copy_n(data->data() + *pos, n, buf.data());
+                *pos += n;
+                return n;
+            }};
+}
+
+// Sends a copy of a table row's request and keeps the whole reply.
+core::Result<platform::HttpResponse> send_keeping_all(const platform::HttpClient& client, platform::HttpRequest request)
+{
+    request.max_body_bytes = reply_cap;
+    return client.send(std::move(request));
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new StandIn(false); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(s_server->started()) << "the stand-in server did not start"; }
+
+    // "http://127.0.0.1:<port>" of a port where nothing listens, or empty.
+    static std::string dead_address()
+    {
+        const platform::HttpClient client(short_timeouts());
+        const auto reply = client.send({.url = s_server->url("/dead-port"), .max_body_bytes = 10});
+        return reply && reply->status == 200 ? "http://127.0.0.1:" + reply->body : "";
+    }
+
+    static StandIn* s_server;
+};
+StandIn* HttpClientTest::s_server = nullptr;
+
+TEST_F(HttpClientTest, RequestsArriveAsSent)
+{
+    const auto json = std::make_shared<const std::string>(R"({"username":"kim"})");
+    // Over 1 MiB, where libcurl would otherwise ask for "100-continue".
+    const auto big = std::make_shared<const std::string>(pattern(3 * 1024 * 1024 + 17));
+    const auto over_asked = std::make_shared<bool>(false);
+
+    struct Case {
+        std::string_view name;
+        platform::HttpRequest request;
+        std::string request_line;
+        std::vector<std::pair<std::string, std::optional<std::string>>> headers; // nothing: must be absent
+        std::string body;
+    };
+    const Case cases[] = {
+        {"get with headers",
+         {.method = "GET", .url = s_server->url("/echo?code=%ED%9A%8C%20x"),
+          .headers = {{"X-API-Key", "key 1"}, {"X-Empty", ""}}},
+         "GET /echo?code=%ED%9A%8C%20x HTTP/1.1",
+         {{"X-API-Key", "key 1"}, {"X-Empty", ""}, {"Accept", "*/*"}, {"Content-Length", std::nullopt},
+          {"Transfer-Encoding", std::nullopt}, {"User-Agent", std::nullopt}},
+         ""},
+        {"post of bytes",
+         {.method = "POST", .url = s_server->url("/echo"), .headers = {{"Content-Type", "application/json"}},
+          .body = *json},
+         "POST /echo HTTP/1.1",
+         {{"Content-Type", "application/json"}, {"Content-Length", "18"}, {"Expect", std::nullopt},
+          {"Transfer-Encoding", std::nullopt}},
+         *json},
+        {"streamed post in uneven pieces, own Content-Length dropped",
+         {.method = "POST", .url = s_server->url("/echo"),
+          .headers = {{"X-API-Key", "k"}, {"Content-Length", "5"}},
+          .body = stream_of(big, 40'000, over_asked, big->size())},
+         "POST /echo HTTP/1.1",
+         {{"Content-Length", std::to_string(big->size())}, {"Transfer-Encoding", std::nullopt},
+          {"Expect", std::nullopt}, {"Content-Type", std::nullopt}, {"X-API-Key", "k"}},
+         *big},
+        {"put of bytes",
+         {.method = "PUT", .url = s_server->url("/echo"), .body = std::string("abc")},
+         "PUT /echo HTTP/1.1",
+         {{"Content-Length", "3"}},
+         "abc"},
+    };
+    const platform::HttpClient client(short_timeouts());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto reply = send_keeping_all(client, c.request);
+        ASSERT_TRUE(reply) << reply.error();
+        EXPECT_EQ(reply->status, 200);
+        EXPECT_FALSE(reply->body_truncated);
+        EXPECT_FALSE(reply->body_error);
+        const auto raw = RawRequest::parse(reply->body);
+        EXPECT_EQ(raw.request_line, c.request_line);
+        for (const auto& [name, value] : c.headers)
+            EXPECT_EQ(raw.header(name), value) << name;
+        EXPECT_EQ(raw.body.size(), c.body.size());
+        EXPECT_TRUE(raw.body == c.body);
+    }
+    // The reader is never offered room past the declared length.
+    EXPECT_FALSE(*over_asked);
+}
+
+TEST_F(HttpClientTest, ReplyBodyIsKeptUpToTheCap)
+{
+    struct Case {
+        std::string_view name;
+        std::size_t length;
+        int status;
+        std::size_t cap;
+        bool truncated;
+    };
+    const Case cases[] = {
+        {"exactly the cap", 10, 200, 10, false},
+        {"one byte over", 11, 200, 10, true},
+        {"empty body, no cap", 0, 200, 0, false},
+        {"cap zero with a body", 5, 401, 0, true},
+        {"large error body", 3'000'000, 503, 1000, true},
+        {"large body within the cap", 3'000'000, 201, 3'000'000, false},
+        {"no cap", 3'000'000, 200, std::numeric_limits<std::size_t>::max(), false},
+    };
+    const platform::HttpClient client(short_timeouts());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto reply = client.send({.url = s_server->url("/bytes?n=" + std::to_string(c.length)
+                                                             + "&status=" + std::to_string(c.status)),
+                                        .max_body_bytes = c.cap});
+        ASSERT_TRUE(reply) << reply.error();
+        EXPECT_EQ(reply->status, c.status);
+        EXPECT_EQ(reply->body_truncated, c.truncated);
+        EXPECT_FALSE(reply->body_error);
+        std::string expected;
+        for (std::size_t i = 0; i < std::min(c.length, c.cap); ++i)
+            expected += char('0' + i % 10);
+        EXPECT_TRUE(reply->body == expected) << reply->body.size();
+    }
+}
+
+TEST_F(HttpClientTest, FollowsAtMostFiveRedirects)
+{
+    const auto over_asked = std::make_shared<bool>(false);
+    const auto payload = std::make_shared<const std::string>("payload");
+    struct Case {
+        std::string_view name;
+        platform::HttpRequest request;
+        std::optional<std::string> landing; // request line at the end; nothing: refused
+        std::string landing_body;
+    };
+    const Case cases[] = {
+        {"five", {.url = s_server->url("/redirect/5")}, "GET /redirect/0 HTTP/1.1", ""},
+        {"six", {.url = s_server->url("/redirect/6")}, std::nullopt, ""},
+        {"streamed post turned into a get by a 302",
+         {.method = "POST", .url = s_server->url("/redirect/1"), .body = stream_of(payload, 100, over_asked, 7)},
+         "GET /redirect/0 HTTP/1.1", ""},
+        {"post of bytes sent again after a 307",
+         {.method = "POST", .url = s_server->url("/redirect/2?code=307"), .body = *payload},
+         "POST /redirect/0?code=307 HTTP/1.1", *payload},
+        {"streamed post cannot be sent again after a 307",
+         {.method = "POST", .url = s_server->url("/redirect/1?code=307"),
+          .body = stream_of(payload, 100, over_asked, 7)},
+         std::nullopt, ""},
+    };
+    const platform::HttpClient client(short_timeouts());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto reply = send_keeping_all(client, c.request);
+        if (c.landing) {
+            ASSERT_TRUE(reply) << reply.error();
+            EXPECT_EQ(reply->status, 200);
+            const auto raw = RawRequest::parse(reply->body);
+            EXPECT_EQ(raw.request_line, *c.landing);
+            EXPECT_EQ(raw.body, c.landing_body);
+        } else {
+            ASSERT_FALSE(reply) << reply->status;
+            EXPECT_FALSE(reply.error().empty());
+        }
+    }
+}
+
+TEST_F(HttpClientTest, FailuresWithoutAReplyCarryADescription)
+{
+    const std::string dead = dead_address();
+    ASSERT_FALSE(dead.empty());
+
+    const auto over_asked = std::make_shared<bool>(false);
+    const auto big = std::make_shared<const std::string>(pattern(64 * 1024 * 1024));
+    struct Case {
+        std::string_view name;
+        platform::HttpRequest request;
+        std::optional<std::string> message; // nothing: any non-empty description
+    };
+    const Case cases[] = {
+        {"connection refused", {.url = dead + "/echo"}, std::nullopt},
+        {"read time-out on a slow server", {.url = s_server->url("/slow?ms=4000")}, std::nullopt},
+        {"write time-out on a server that stops reading",
+         {.method = "POST", .url = s_server->url("/no-read"), .body = stream_of(big, 65536, over_asked, big->size())},
+         std::nullopt},
+        {"body reader failure",
+         {.method = "POST", .url = s_server->url("/echo"),
+          .body = platform::HttpStreamBody{10, [](std::span<char>) -> core::Result<std::size_t> {
+                                               return core::fail("disk went away");
+                                           }}},
+         "disk went away"},
+        {"body shorter than declared",
+         {.method = "POST", .url = s_server->url("/echo"),
+          .body = stream_of(std::make_shared<const std::string>("short"), 100, over_asked, 50)},
+         "the request body ended before its declared length"},
+        {"unsupported scheme", {.url = "ftp://127.0.0.1/x"}, std::nullopt},
+        {"header value that would start a header of its own",
+         {.url = s_server->url("/echo"), .headers = {{"X-API-Key", "k\r\nX-Injected: 1"}}},
+         "invalid HTTP header"},
+        {"header name with a blank",
+         {.url = s_server->url("/echo"), .headers = {{"X API", "k"}}},
+         "invalid HTTP header"},
+        {"method with a blank", {.method = "GET /other", .url = s_server->url("/echo")}, "invalid HTTP method"},
+    };
+    const platform::HttpClient client(short_timeouts());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto reply = client.send(c.request);
+        ASSERT_FALSE(reply) << reply->status;
+        if (c.message)
+            EXPECT_EQ(reply.error(), *c.message);
+        else
+            EXPECT_FALSE(reply.error().empty());
+    }
+}
+
+TEST_F(HttpClientTest, BodyCutShortAfterTheHeadIsAReplyWithAnError)
+{
+    const platform::HttpClient client(short_timeouts());
+    const auto reply = client.send({.url = s_server->url("/short-body"), .max_body_bytes = 1000});
+    ASSERT_TRUE(reply) << reply.error();
+    EXPECT_EQ(reply->status, 200);
+    ASSERT_TRUE(reply->body_error);
+    EXPECT_FALSE(reply->body_error->empty());
+    EXPECT_EQ(reply->body, "0123456789");
+}
+
+TEST_F(HttpClientTest, ProxyVariablesAreIgnored)
+{
+    const std::string proxy = dead_address();
+    ASSERT_FALSE(proxy.empty());
+    std::vector<std::unique_ptr<test_support::ScopedEnv>> env;
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        env.push_back(std::make_unique<test_support::ScopedEnv>(name, proxy));
+    env.push_back(std::make_unique<test_support::ScopedEnv>("no_proxy", std::nullopt));
+    env.push_back(std::make_unique<test_support::ScopedEnv>("NO_PROXY", std::nullopt));
+
+    const auto reply = send_keeping_all(platform::HttpClient(short_timeouts()), {.url = s_server->url("/echo")});
+    ASSERT_TRUE(reply) << reply.error();
+    EXPECT_EQ(reply->status, 200);
+    // A request through a proxy would name the whole URL on its request line.
+    EXPECT_EQ(RawRequest::parse(reply->body).request_line, "GET /echo HTTP/1.1");
+}
+
+TEST(HttpClientTls, SelfSignedCertificateFailsVerification)
+{
+    const StandIn server(true);
+    ASSERT_TRUE(server.started()) << "the TLS stand-in server did not start";
+    const auto reply = platform::HttpClient(short_timeouts()).send({.url = server.url("/echo"), .max_body_bytes = 100});
+    ASSERT_FALSE(reply) << reply->status;
+    EXPECT_FALSE(reply.error().empty());
+}
+
+} // namespace
