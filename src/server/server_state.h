@@ -5,18 +5,21 @@
 #include "config/desktop_config.h"
 #include "config/selection.h"
 #include "core/guarded.h"
+#include "platform/clock.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace server {
 
+// A progress counter in its own allocation, so that a component can hold it without the
+// whole state (the upload's body reader holds upload_sent_bytes).
 using Counter = std::shared_ptr<std::atomic<std::uint64_t>>;
 
 // The service's answer to an upload.
@@ -42,22 +45,31 @@ struct JobState {
 
     // A fresh "idle" record.
     [[nodiscard]] static JobState make_new() { return JobState{}; }
+
+    // True while the phase is "zipping" or "uploading".
+    [[nodiscard]] bool is_busy() const { return phase == "zipping" || phase == "uploading"; }
+
+    bool operator==(const JobState&) const = default;
 };
 
-using MonoInstant = std::chrono::steady_clock::time_point;
+using MonoInstant = platform::MonoInstant;
 
 struct ServerState {
-    // Analyses `paths`, loads the configuration, then reads the monotonic clock.
+    // Analyses `paths`, loads the saved configuration, and only then reads the monotonic
+    // clock into `start`. Not movable: share it as SharedState (std::make_shared).
     ServerState(std::string token, std::vector<std::filesystem::path> paths);
+
+    ServerState(const ServerState&) = delete;
+    ServerState& operator=(const ServerState&) = delete;
 
     const std::string token;
     const MonoInstant start;
 
-    Counter zip_done_bytes;
-    Counter zip_total_bytes;
-    Counter upload_sent_bytes;
-    Counter upload_total_bytes;
-    Counter upload_started_ms;
+    const Counter zip_done_bytes;
+    const Counter zip_total_bytes;
+    const Counter upload_sent_bytes;
+    const Counter upload_total_bytes;
+    const Counter upload_started_ms;
 
     core::Guarded<std::vector<std::filesystem::path>> paths;
     core::Guarded<config::TargetSummary> target;
@@ -67,15 +79,33 @@ struct ServerState {
     std::atomic<std::uint64_t> last_seen_ms{0};
     std::atomic<bool> page_seen{false};
     std::atomic<bool> quit{false};
+
+private:
+    struct Loaded {
+        config::TargetSummary target;
+        config::DesktopConfig config;
+    };
+    [[nodiscard]] static Loaded load(const std::vector<std::filesystem::path>& paths);
+    ServerState(std::string token, std::vector<std::filesystem::path>&& paths, Loaded&& loaded);
 };
 
 using SharedState = std::shared_ptr<ServerState>;
 
-// Whole milliseconds from `start` to now on the monotonic clock; 0 when the clock reads
+// Whole milliseconds from `start` to `now` (the fraction dropped); 0 when `now` is
 // earlier than `start`.
+[[nodiscard]] std::uint64_t elapsed_ms_between(MonoInstant start, MonoInstant now);
+
+// elapsed_ms_between `start` and the monotonic clock now.
 [[nodiscard]] std::uint64_t elapsed_ms(MonoInstant start);
 
 // Stores elapsed_ms(state.start) into state.last_seen_ms.
 void touch_activity(ServerState& state);
+
+// A reader's copy of the shared selection, target and job: the value under its lock, or
+// the fallback (empty list, analysis of the empty list, a fresh idle job) when the lock
+// was left by a holder that failed.
+[[nodiscard]] std::vector<std::filesystem::path> paths_snapshot(ServerState& state);
+[[nodiscard]] config::TargetSummary target_snapshot(ServerState& state);
+[[nodiscard]] JobState job_snapshot(ServerState& state);
 
 } // namespace server

@@ -1,0 +1,194 @@
+#include "server/http_request.h"
+
+#include "core/utf8.h"
+#include "server/percent.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+namespace server {
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+std::string_view trim(std::string_view s)
+{
+    while (!s.empty() && is_space(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && is_space(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string ascii_lower(std::string_view s)
+{
+    std::string out(s);
+    std::ranges::transform(out, out.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return out;
+}
+
+std::string ascii_upper(std::string_view s)
+{
+    std::string out(s);
+    std::ranges::transform(out, out.begin(), [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+    return out;
+}
+
+std::vector<std::string_view> split_words(std::string_view s)
+{
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && is_space(s[i]))
+            ++i;
+        const std::size_t begin = i;
+        while (i < s.size() && !is_space(s[i]))
+            ++i;
+        if (i > begin)
+            words.push_back(s.substr(begin, i - begin));
+    }
+    return words;
+}
+
+// Content length: an unsigned decimal number, 0 when it does not parse (overflow
+// included), capped at MAX_BODY_BYTES.
+std::size_t parse_content_length(std::string_view value)
+{
+    std::uint64_t n = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (ec != std::errc() || end != value.data() + value.size() || value.empty())
+        return 0;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(n, MAX_BODY_BYTES));
+}
+
+// Buffered blocking reader over the connection.
+class Reader {
+public:
+    explicit Reader(platform::Socket& conn) : m_conn(conn) {}
+
+    enum class Line { ok, end_of_stream, failed };
+
+    // One line up to and including its line feed, or up to the end of the stream.
+    // Invalid UTF-8 and a line past MAX_LINE_BYTES are failures.
+    Line read_line(std::string& line)
+    {
+        line.clear();
+        for (;;) {
+            if (m_pos == m_len) {
+                if (!fill())
+                    return Line::failed;
+                if (m_len == 0)
+                    break; // end of stream
+            }
+            const char* begin = m_buffer + m_pos;
+            const char* lf = static_cast<const char*>(std::memchr(begin, '\n', m_len - m_pos));
+            const std::size_t take = lf ? static_cast<std::size_t>(lf - begin) + 1 : m_len - m_pos;
+            if (line.size() + take > MAX_LINE_BYTES)
+                return Line::failed;
+            line.append(begin, take);
+            m_pos += take;
+            if (lf)
+                break;
+        }
+        if (line.empty())
+            return Line::end_of_stream;
+        return core::is_valid_utf8(line) ? Line::ok : Line::failed;
+    }
+
+    // Exactly `size` bytes; false when the stream ends or fails first.
+    bool read_exact(std::string& out, std::size_t size)
+    {
+        out.resize(size);
+        std::size_t got = std::min(size, m_len - m_pos);
+        std::memcpy(out.data(), m_buffer + m_pos, got);
+        m_pos += got;
+        while (got < size) {
+            auto n = m_conn.recv_some(out.data() + got, size - got);
+            if (!n || *n == 0)
+                return false;
+            got += *n;
+        }
+        return true;
+    }
+
+private:
+    bool fill()
+    {
+        m_pos = 0;
+        m_len = 0;
+        auto n = m_conn.recv_some(m_buffer, sizeof m_buffer);
+        if (!n)
+            return false;
+        m_len = *n;
+        return true;
+    }
+
+    platform::Socket& m_conn;
+    char m_buffer[READ_BUFFER_BYTES];
+    std::size_t m_pos = 0;
+    std::size_t m_len = 0;
+};
+
+} // namespace
+
+std::map<std::string, std::string> parse_query(std::string_view query)
+{
+    std::map<std::string, std::string> out;
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view piece = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const std::size_t eq = piece.find('=');
+        if (piece.empty() || eq == std::string_view::npos)
+            continue;
+        out[decode_query_component(piece.substr(0, eq))] = decode_query_component(piece.substr(eq + 1));
+    }
+    return out;
+}
+
+std::optional<HttpRequest> read_request(platform::Socket& conn)
+{
+    (void)conn.set_recv_timeout(RECV_TIMEOUT); // without it the reads just block longer
+    Reader reader(conn);
+    std::string line;
+    if (reader.read_line(line) != Reader::Line::ok)
+        return std::nullopt;
+
+    const auto words = split_words(trim(line));
+    if (words.size() < 2)
+        return std::nullopt;
+    HttpRequest req;
+    req.method = ascii_upper(words[0]);
+    const std::string_view target = words[1];
+    const std::size_t q = target.find('?');
+    req.path = std::string(target.substr(0, q));
+    if (q != std::string_view::npos)
+        req.query = parse_query(target.substr(q + 1));
+
+    std::size_t content_length = 0;
+    for (std::size_t count = 0;; ++count) {
+        const auto status = reader.read_line(line);
+        if (status == Reader::Line::failed)
+            return std::nullopt;
+        if (status == Reader::Line::end_of_stream || line == "\r\n" || line == "\n")
+            break;
+        if (count == MAX_HEADER_LINES)
+            return std::nullopt;
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        std::string name = ascii_lower(trim(std::string_view(line).substr(0, colon)));
+        const std::string_view value = trim(std::string_view(line).substr(colon + 1));
+        if (name == "content-length")
+            content_length = parse_content_length(value);
+        req.headers[std::move(name)] = std::string(value);
+    }
+
+    if (content_length > 0 && !reader.read_exact(req.body, content_length))
+        return std::nullopt;
+    return req;
+}
+
+} // namespace server

@@ -1,0 +1,89 @@
+#include "server/listener.h"
+
+#include "server/connection.h"
+
+#include <system_error>
+#include <thread>
+
+namespace server {
+namespace {
+
+bool job_busy(ServerState& state)
+{
+    auto lock = state.job.lock();
+    return !lock.poisoned() && lock->is_busy();
+}
+
+bool should_stop(ServerState& state, bool idle_exit, const AcceptLoopTimes& times)
+{
+    if (state.quit.load())
+        return true;
+    if (!idle_exit)
+        return false;
+    // Read in this order: a request recorded after `now` gives last > now, handled as 0.
+    const std::uint64_t now = elapsed_ms(state.start);
+    const bool seen = state.page_seen.load();
+    const std::uint64_t last = state.last_seen_ms.load();
+    if (job_busy(state))
+        return false;
+    return idle_time_up(now, seen, last, times);
+}
+
+void serve_on_new_thread(platform::Socket conn, const SharedState& state)
+{
+    try {
+        std::thread(handle_connection, std::move(conn), state).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the connection is dropped (closed with the thread's
+        // arguments) and the loop goes on with the next one.
+    }
+}
+
+} // namespace
+
+core::Result<LocalListener> bind_local_listener()
+{
+    auto listener = platform::Listener::open_loopback(0, LISTEN_BACKLOG);
+    if (!listener)
+        return core::fail("로컬 공유 서버 포트 바인딩 실패: " + listener.error());
+    auto port = listener->local_port();
+    if (!port)
+        return core::fail("로컬 포트 조회 실패: " + port.error());
+    (void)listener->set_nonblocking(); // a blocking listener still serves, only slower to quit
+    return LocalListener{std::move(*listener), *port};
+}
+
+bool idle_time_up(std::uint64_t now, bool seen, std::uint64_t last, const AcceptLoopTimes& times)
+{
+    if (!seen)
+        return now > times.no_page_limit_ms;
+    const std::uint64_t idle = last > now ? 0 : now - last;
+    return idle > times.idle_limit_ms;
+}
+
+void accept_loop(platform::Listener listener, SharedState state, bool idle_exit)
+{
+    accept_loop(std::move(listener), std::move(state), idle_exit, AcceptLoopTimes{});
+}
+
+void accept_loop(platform::Listener listener, SharedState state, bool idle_exit, const AcceptLoopTimes& times)
+{
+    while (!should_stop(*state, idle_exit, times)) {
+        platform::AcceptOutcome got = listener.accept();
+        switch (got.status) {
+        case platform::AcceptStatus::accepted:
+            serve_on_new_thread(std::move(got.connection), state);
+            break;
+        case platform::AcceptStatus::would_block:
+            std::this_thread::sleep_for(times.poll_interval);
+            break;
+        case platform::AcceptStatus::failed:
+            std::this_thread::sleep_for(times.retry_interval);
+            break;
+        }
+    }
+    state.reset();
+    listener.close();
+}
+
+} // namespace server

@@ -1,0 +1,44 @@
+#pragma once
+// The loopback listener and the accept loop that serves each connection on a thread.
+
+#include "core/result.h"
+#include "platform/socket.h"
+#include "server/server_state.h"
+
+#include <chrono>
+#include <cstdint>
+
+namespace server {
+
+inline constexpr int LISTEN_BACKLOG = 128;
+
+struct LocalListener {
+    platform::Listener listener;
+    std::uint16_t port = 0;
+};
+
+// A non-blocking listener on 127.0.0.1 at a port the system picks. Failure is
+// "로컬 공유 서버 포트 바인딩 실패: " or "로컬 포트 조회 실패: " and the system's text.
+[[nodiscard]] core::Result<LocalListener> bind_local_listener();
+
+// The accept loop's times. The defaults are the product's; tests shorten them.
+struct AcceptLoopTimes {
+    std::uint64_t no_page_limit_ms = 60'000; // no authorised request since the state was built
+    std::uint64_t idle_limit_ms = 12'000;    // since the last authorised request
+    std::chrono::milliseconds poll_interval{25};
+    std::chrono::milliseconds retry_interval{50}; // after a failed accept
+};
+
+// True when an instance with no busy job has been idle too long: `now` past
+// no_page_limit_ms when no authorised request came (`seen` false), else `now` - `last`
+// (0 when `last` is later) past idle_limit_ms.
+[[nodiscard]] bool idle_time_up(std::uint64_t now, bool seen, std::uint64_t last, const AcceptLoopTimes& times);
+
+// Accepts connections until `quit` is set or, with `idle_exit`, the instance has been
+// idle too long (never while a job is zipping or uploading); each connection is served
+// by handle_connection on a detached thread of its own. Closes the listener and drops
+// its state reference before it returns.
+void accept_loop(platform::Listener listener, SharedState state, bool idle_exit);
+void accept_loop(platform::Listener listener, SharedState state, bool idle_exit, const AcceptLoopTimes& times);
+
+} // namespace server

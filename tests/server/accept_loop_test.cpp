@@ -1,0 +1,141 @@
+// The listener and the accept loop's quit and idle rules, with shortened idle times.
+#include "local_server.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(IdleRuleTest, LimitsArePassedOnlyWhenExceeded)
+{
+    const server::AcceptLoopTimes times; // the product's 60 s and 12 s
+    struct Case {
+        std::string_view name;
+        std::uint64_t now;
+        bool seen;
+        std::uint64_t last;
+        bool up;
+    };
+    const Case cases[] = {
+        {"no request, at 60 s", 60'000, false, 0, false},
+        {"no request, past 60 s", 60'001, false, 0, true},
+        {"no request, last ignored", 60'001, false, 60'001, true},
+        {"12 s after the last request", 13'000, true, 1'000, false},
+        {"12.001 s after the last request", 13'001, true, 1'000, true},
+        {"request recorded after now was read", 100'000, true, 100'005, false},
+        {"seen early, past 60 s but recent", 70'000, true, 65'000, false},
+        {"seen at 0, past 12 s", 12'001, true, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(server::idle_time_up(c.now, c.seen, c.last, times), c.up);
+    }
+}
+
+server::AcceptLoopTimes short_times(std::uint64_t no_page_ms, std::uint64_t idle_ms)
+{
+    server::AcceptLoopTimes t;
+    t.no_page_limit_ms = no_page_ms;
+    t.idle_limit_ms = idle_ms;
+    return t;
+}
+
+class AcceptLoopTest : public ::testing::Test {
+protected:
+    test::TempConfigHome home;
+};
+
+TEST_F(AcceptLoopTest, EndsWhenNoRequestCameInTime)
+{
+    test::LocalServer srv({}, true, short_times(300, 100'000));
+    EXPECT_TRUE(srv.stopped_within(10s));
+    EXPECT_GE(server::elapsed_ms(srv.state->start), 300u);
+    // The listener is closed with the loop.
+    EXPECT_FALSE(platform::connect_loopback(srv.port, 2s));
+}
+
+TEST_F(AcceptLoopTest, RequestsKeepItAliveUntilTheyStop)
+{
+    test::LocalServer srv({}, true, short_times(1'000, 1'500));
+    // Heartbeats for three times the no-request limit keep it running.
+    const auto until = std::chrono::steady_clock::now() + 3s;
+    while (std::chrono::steady_clock::now() < until) {
+        EXPECT_NE(srv.call("POST", "/api/local/heartbeat"), "");
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_FALSE(srv.stopped_within(0ms));
+    const std::uint64_t last = srv.state->last_seen_ms.load();
+    EXPECT_TRUE(srv.stopped_within(10s));
+    EXPECT_GT(server::elapsed_ms(srv.state->start), last + 1'500);
+}
+
+TEST_F(AcceptLoopTest, RefusedRequestsDoNotKeepItAlive)
+{
+    // Counted as activity they would switch it to the idle limit, which is never reached.
+    test::LocalServer srv({}, true, short_times(1'500, 100'000));
+    for (int i = 0; i < 2; ++i) {
+        (void)test::round_trip(srv.port, "POST /api/local/heartbeat HTTP/1.1\r\nX-Local-Token: wrong\r\n\r\n");
+        (void)test::round_trip(srv.port, "GET /?token=wrong HTTP/1.1\r\n\r\n");
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(srv.stopped_within(10s));
+    EXPECT_FALSE(srv.state->page_seen.load());
+}
+
+TEST_F(AcceptLoopTest, NeverEndsForIdlenessWhileAJobIsBusy)
+{
+    test::LocalServer srv({}, true, short_times(100, 100));
+    for (const char* phase : {"zipping", "uploading"}) {
+        SCOPED_TRACE(phase);
+        srv.state->job.lock()->phase = phase;
+        std::this_thread::sleep_for(50ms); // a pass may have read the old phase
+        EXPECT_FALSE(srv.stopped_within(600ms));
+    }
+    srv.state->job.lock()->phase = "done";
+    EXPECT_TRUE(srv.stopped_within(10s));
+}
+
+TEST_F(AcceptLoopTest, APoisonedJobLockCountsAsNotBusy)
+{
+    test::LocalServer srv({}, true, short_times(200, 200));
+    srv.state->job.lock()->phase = "uploading";
+    srv.state->job.poison_for_test();
+    EXPECT_TRUE(srv.stopped_within(10s));
+}
+
+TEST_F(AcceptLoopTest, WithoutIdleExitOnlyQuitEndsIt)
+{
+    test::LocalServer srv({}, false, short_times(50, 50));
+    EXPECT_FALSE(srv.stopped_within(600ms));
+    EXPECT_EQ(srv.call("POST", "/api/local/quit"),
+              "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: 16\r\n"
+              "Cache-Control: no-store\r\nConnection: close\r\n\r\n{\"success\":true}");
+    EXPECT_TRUE(srv.stopped_within(10s));
+    EXPECT_FALSE(platform::connect_loopback(srv.port, 2s));
+}
+
+TEST_F(AcceptLoopTest, TwoListenersGetTwoPorts)
+{
+    auto a = server::bind_local_listener();
+    auto b = server::bind_local_listener();
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    EXPECT_NE(a->port, 0);
+    EXPECT_NE(a->port, b->port);
+}
+
+TEST_F(AcceptLoopTest, ABurstOfConnectionsIsServedInParallel)
+{
+    test::LocalServer srv;
+    std::vector<std::thread> clients;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < 32; ++i)
+        clients.emplace_back([&] {
+            if (test::split_reply(srv.call("POST", "/api/local/heartbeat")).body == "{\"ok\":true}")
+                ++answered;
+        });
+    for (auto& t : clients)
+        t.join();
+    EXPECT_EQ(answered.load(), 32);
+}
+
+} // namespace

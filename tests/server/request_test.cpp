@@ -1,0 +1,168 @@
+// Raw requests over a real loopback connection against raw replies.
+#include "local_server.h"
+
+#include "server/connection.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using test::TOKEN;
+
+const std::string T(TOKEN);
+const std::string forbidden_json = "{\"detail\":\"권한이 없습니다.\",\"success\":false}";
+const std::string not_found_json = "{\"detail\":\"Not found\"}";
+const std::string bad_page_token = "유효하지 않은 로컬 세션입니다.";
+const std::string heartbeat_json = "{\"ok\":true}";
+
+std::string json_head(int status, std::string_view reason, std::size_t length)
+{
+    return "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason)
+        + "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " + std::to_string(length)
+        + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+}
+
+std::string json_raw(int status, std::string_view reason, const std::string& body)
+{
+    return json_head(status, reason, body.size()) + body;
+}
+
+// The page file as the build embeds it, with the marker replaced by hand.
+std::string expected_page()
+{
+    std::ifstream in(std::string(VANO_SOURCE_DIR) + "/src/server/page/index.html", std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string page = ss.str();
+    const std::string marker = "__VANO_LOCAL_TOKEN__";
+    for (std::size_t at = page.find(marker); at != std::string::npos; at = page.find(marker, at + T.size()))
+        page.replace(at, marker.size(), T);
+    return page;
+}
+
+std::string page_raw()
+{
+    const std::string page = expected_page();
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " + std::to_string(page.size())
+        + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + page;
+}
+
+std::string text_403_raw()
+{
+    return "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: "
+        + std::to_string(bad_page_token.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + bad_page_token;
+}
+
+std::string percent_encode_all(std::string_view s)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        out += '%';
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    return out;
+}
+
+std::string hb(std::string_view extra_headers = {})
+{
+    return "POST /api/local/heartbeat HTTP/1.1\r\n" + std::string(extra_headers) + "\r\n";
+}
+
+struct Case {
+    std::string_view name;
+    std::string request;
+    std::string reply; // exact bytes; empty: no reply at all
+    bool authorised;   // whether the request counts as activity
+};
+
+class RequestTest : public ::testing::Test {
+protected:
+    test::TempConfigHome home;
+    test::LocalServer srv;
+};
+
+TEST_F(RequestTest, RawRequestsGetExactReplies)
+{
+    const std::string auth = "X-Local-Token: " + T + "\r\n";
+    const std::vector<Case> cases = {
+        {"page with token", "GET /?token=" + T + " HTTP/1.1\r\n\r\n", page_raw(), true},
+        {"lower-case method", "get /?token=" + T + " HTTP/1.1\r\n\r\n", page_raw(), true},
+        {"further query pair", "GET /?lang=ko&token=" + T + " HTTP/1.1\r\n\r\n", page_raw(), true},
+        {"repeated token, last right", "GET /?token=nope&token=" + T + " HTTP/1.1\r\n\r\n", page_raw(), true},
+        {"repeated token, last wrong", "GET /?token=" + T + "&token=nope HTTP/1.1\r\n\r\n", text_403_raw(), false},
+        {"percent-encoded token", "GET /?token=" + percent_encode_all(T) + " HTTP/1.1\r\n\r\n", page_raw(), true},
+        {"empty token", "GET /?token= HTTP/1.1\r\n\r\n", text_403_raw(), false},
+        {"no query", "GET / HTTP/1.1\r\n\r\n", text_403_raw(), false},
+        {"header token does not open the page", "GET / HTTP/1.1\r\n" + auth + "\r\n", text_403_raw(), false},
+        {"other path without header", "GET /index.html?token=" + T + " HTTP/1.1\r\n\r\n", json_raw(403, "Forbidden", forbidden_json), false},
+        {"other path with header", "GET /index.html HTTP/1.1\r\n" + auth + "\r\n", json_raw(404, "Not Found", not_found_json), true},
+        {"wrong header token", hb("X-Local-Token: " + T.substr(1) + "0\r\n"), json_raw(403, "Forbidden", forbidden_json), false},
+        {"POST of a GET route", "POST /api/local/state HTTP/1.1\r\n" + auth + "\r\n", json_raw(404, "Not Found", not_found_json), true},
+        {"GET of a POST route", "GET /api/local/quit HTTP/1.1\r\n" + auth + "\r\n", json_raw(404, "Not Found", not_found_json), true},
+        {"other method", "PUT /api/local/heartbeat HTTP/1.1\r\n" + auth + "\r\n", json_raw(404, "Not Found", not_found_json), true},
+        {"trailing slash", "POST /api/local/heartbeat/ HTTP/1.1\r\n" + auth + "\r\n", json_raw(404, "Not Found", not_found_json), true},
+        {"route with a query", "POST /api/local/heartbeat?x=1 HTTP/1.1\r\n" + auth + "\r\n", json_raw(200, "OK", heartbeat_json), true},
+        {"header name in any case, value padded", hb("x-LOCAL-tOkEn: \t " + T + "  \r\n"), json_raw(200, "OK", heartbeat_json), true},
+        {"line without colon skipped", hb("garbage line\r\n" + auth), json_raw(200, "OK", heartbeat_json), true},
+        {"bare line feeds", "POST /api/local/heartbeat HTTP/1.1\nX-Local-Token: " + T + "\n\n", json_raw(200, "OK", heartbeat_json), true},
+        {"no blank line", "POST /api/local/heartbeat HTTP/1.1\r\n" + auth, json_raw(200, "OK", heartbeat_json), true},
+        {"no version word", "POST /api/local/heartbeat\r\n" + auth + "\r\n", json_raw(200, "OK", heartbeat_json), true},
+        {"heartbeat with a body", hb(auth + "Content-Length: 9\r\n") + "[1, 2, 3]", json_raw(200, "OK", heartbeat_json), true},
+        {"content length not a number", hb(auth + "Content-Length: 12abc\r\n"), json_raw(200, "OK", heartbeat_json), true},
+        {"last content length wins", hb(auth + "Content-Length: 900\r\nContent-Length: 2\r\n") + "{}", json_raw(200, "OK", heartbeat_json), true},
+        {"body shorter than declared", hb(auth + "Content-Length: 5\r\n") + "abc", "", false},
+        {"nothing sent", "", "", false},
+        {"blank request line", "\r\n\r\n", "", false},
+        {"one word", "GET\r\n\r\n", "", false},
+        {"invalid UTF-8 in the request line", "GET /\xff?token=" + T + " HTTP/1.1\r\n\r\n", "", false},
+        {"invalid UTF-8 in a header line", hb(auth + "X-Name: \xc3\x28\r\n"), "", false},
+        {"request line past the cap", "GET /" + std::string(70'000, 'a') + " HTTP/1.1\r\n\r\n", "", false},
+        {"header line past the cap", hb(auth + "X-Big: " + std::string(70'000, 'b') + "\r\n"), "", false},
+        {"too many header lines", [&] {
+             std::string h = auth;
+             for (int i = 0; i < 200; ++i)
+                 h += "X-N" + std::to_string(i) + ": 1\r\n";
+             return hb(h);
+         }(), "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        srv.state->page_seen.store(false);
+        srv.state->last_seen_ms.store(0);
+        const auto before = server::elapsed_ms(srv.state->start);
+        EXPECT_EQ(test::round_trip(srv.port, c.request), c.reply);
+        EXPECT_EQ(srv.state->page_seen.load(), c.authorised);
+        if (c.authorised)
+            EXPECT_GE(srv.state->last_seen_ms.load(), before);
+        else
+            EXPECT_EQ(srv.state->last_seen_ms.load(), 0u);
+    }
+}
+
+TEST_F(RequestTest, ContentLengthAboveTheCapReadsTwoMebibytes)
+{
+    // Declares 3 MB but sends exactly 2 MiB and keeps the connection open: the reply
+    // comes only because the reader stops at the cap.
+    auto conn = platform::connect_loopback(srv.port, std::chrono::seconds(5));
+    ASSERT_TRUE(conn);
+    const std::string head = hb("X-Local-Token: " + T + "\r\nContent-Length: 3000000\r\n");
+    ASSERT_TRUE(conn->send_all(head + std::string(server::MAX_BODY_BYTES, ' ')));
+    EXPECT_EQ(test::read_to_end(*conn), json_raw(200, "OK", heartbeat_json));
+}
+
+TEST(PageTest, EveryMarkerIsReplacedAndTheMarkerIsInThePageOnce)
+{
+    const std::string page = expected_page();
+    EXPECT_EQ(server::page_with_token(TOKEN), page);
+    EXPECT_EQ(page.find("__VANO_LOCAL_TOKEN__"), std::string::npos);
+    const std::string raw = server::page_with_token("__VANO_LOCAL_TOKEN__");
+    const std::size_t first = raw.find("const TOKEN = \"__VANO_LOCAL_TOKEN__\"");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(raw.find("__VANO_LOCAL_TOKEN__"), first + 15);
+    EXPECT_EQ(raw.find("__VANO_LOCAL_TOKEN__", first + 16), std::string::npos);
+}
+
+} // namespace
