@@ -62,8 +62,13 @@ std::filesystem::path temp_archive_path()
 
 // One folder of the walk: its remaining items and its entry-name prefix. The listing is
 // read whole and closed before descending, so deep trees hold no handle per level.
+struct Item {
+    std::filesystem::path path;
+    core::Result<platform::FileMeta> meta; // links not followed
+};
+
 struct Frame {
-    std::vector<std::filesystem::path> items;
+    std::vector<Item> items;
     std::size_t next = 0;
     std::string prefix;
 };
@@ -76,8 +81,10 @@ core::Result<Frame> open_frame(const std::filesystem::path& dir, std::string pre
     Frame frame;
     frame.prefix = std::move(prefix);
     while (auto item = (*listing)->next()) {
-        if (*item) // an item the listing could not read is skipped
-            frame.items.push_back(std::move(**item));
+        if (!*item) // an item the listing could not read is skipped
+            continue;
+        auto meta = (*listing)->entry_meta(**item);
+        frame.items.push_back({std::move(**item), std::move(meta)});
     }
     return frame;
 }
@@ -130,8 +137,9 @@ core::Result<void> add_dir_to_zip(ZipWriter& writer, const std::filesystem::path
             stack.pop_back();
             continue;
         }
-        const std::filesystem::path item = std::move(top.items[top.next++]);
-        auto meta = platform::file_meta(item, platform::FollowLinks::no);
+        const Item entry = std::move(top.items[top.next++]);
+        const std::filesystem::path& item = entry.path;
+        const auto& meta = entry.meta;
         if (!meta || meta->is_name_surrogate)
             continue;
         const std::string name = platform::path_to_utf8(item.filename());
