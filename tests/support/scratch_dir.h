@@ -2,6 +2,7 @@
 // A fresh folder under the system's temporary folder, removed with everything in it at
 // the end of the test.
 
+#include "platform/clock.h"
 #include "platform/env.h"
 
 #include <atomic>
@@ -22,7 +23,9 @@ public:
     {
         static std::atomic<unsigned> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        m_path = platform::temp_dir() / ("vano-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        // Test processes run side by side: the process id keeps their folders apart.
+        m_path = platform::temp_dir() / ("vano-test-" + std::to_string(platform::process_id()) + "-" +
+                                         std::to_string(stamp) + "-" + std::to_string(counter++));
         std::filesystem::create_directories(m_path);
     }
     ~ScratchDir()
