@@ -278,7 +278,7 @@ TEST(ZipCapAtTheRealLimit, ArchiveOfExactlyTheLimitIsAccepted)
     EXPECT_EQ(fs::file_size(*archive), zipper::MAX_ZIP_BYTES);
     EXPECT_EQ(done.load(), size);
     fs::remove(dir / name);
-    if (auto report = zip_test::python_report(*archive, 0)) {
+    if (auto report = zip_test::archive_report(*archive, 0)) {
         const auto& e = (*report)["entries"].at(0);
         EXPECT_EQ(e["name"], name);
         EXPECT_EQ(e["file_size"], size);
@@ -286,9 +286,9 @@ TEST(ZipCapAtTheRealLimit, ArchiveOfExactlyTheLimitIsAccepted)
         EXPECT_EQ(e["read_crc"], e["crc"]);
         EXPECT_EQ(e["local"]["crc"], e["crc"]);
         EXPECT_EQ(e["local"]["compressed"], e["compress_size"]);
-        auto tested = zip_test::run_tool("unzip", {"-tqq", platform::path_to_utf8(*archive)});
-        ASSERT_TRUE(tested);
-        EXPECT_EQ(tested->exit_code, 0) << tested->output;
+        if (auto tested = zip_test::run_tool("unzip", {"-tqq", platform::path_to_utf8(*archive)})) {
+            EXPECT_EQ(tested->exit_code, 0) << tested->output;
+        }
     }
     fs::remove(*archive);
 }

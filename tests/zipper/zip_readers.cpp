@@ -9,6 +9,9 @@
 #include <array>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
+
+#include <zlib.h>
 
 namespace zip_test {
 
@@ -83,6 +86,132 @@ platform::ProcessSpec spec_of(const std::string& program, const std::vector<std:
     return spec;
 }
 
+
+// A second reader for where Python cannot run: the archive's records read field by field
+// (APPNOTE 4.3) and each entry's data inflated by zlib, giving zip_report.py's JSON.
+class RawReader {
+public:
+    explicit RawReader(const std::filesystem::path& path) : m_in(path, std::ios::binary) {}
+
+    std::string bytes(std::uint64_t at, std::size_t n)
+    {
+        std::string out(n, '\0');
+        m_in.clear();
+        m_in.seekg(static_cast<std::streamoff>(at));
+        m_in.read(out.data(), static_cast<std::streamsize>(n));
+        if (static_cast<std::size_t>(m_in.gcount()) != n)
+            throw std::runtime_error("archive too short at " + std::to_string(at));
+        return out;
+    }
+
+    std::istream& stream() { return m_in; }
+
+private:
+    std::ifstream m_in;
+};
+
+std::uint64_t le(std::string_view b, std::size_t at, std::size_t width)
+{
+    std::uint64_t v = 0;
+    for (std::size_t i = width; i-- > 0;)
+        v = (v << 8) | static_cast<unsigned char>(b[at + i]);
+    return v;
+}
+
+nlohmann::json inflate_entry(RawReader& in, std::uint64_t at, std::uint64_t compressed, std::size_t max_data)
+{
+    z_stream zs{};
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
+        throw std::runtime_error("inflateInit2");
+    std::string data;
+    std::uint64_t length = 0;
+    auto crc = crc32(0, nullptr, 0);
+    std::string out(1 << 16, '\0');
+    int rc = Z_OK;
+    for (std::uint64_t done = 0; rc != Z_STREAM_END && done < compressed;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(1 << 20, compressed - done));
+        std::string piece = in.bytes(at + done, n);
+        done += n;
+        zs.next_in = reinterpret_cast<Bytef*>(piece.data());
+        zs.avail_in = static_cast<uInt>(n);
+        while (zs.avail_in > 0 && rc != Z_STREAM_END) {
+            zs.next_out = reinterpret_cast<Bytef*>(out.data());
+            zs.avail_out = static_cast<uInt>(out.size());
+            rc = inflate(&zs, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END)
+                break;
+            const std::size_t got = out.size() - zs.avail_out;
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(got));
+            length += got;
+            if (length <= max_data)
+                data.append(out.data(), got);
+        }
+        if (rc != Z_OK && rc != Z_STREAM_END)
+            break;
+    }
+    const bool ended = rc == Z_STREAM_END && zs.total_in == compressed;
+    inflateEnd(&zs);
+    if (!ended)
+        throw std::runtime_error("DEFLATE data does not end where its compressed size says");
+    return {{"read_crc", crc}, {"read_length", length}, {"data_hex", length <= max_data ? nlohmann::json(to_hex(data)) : nlohmann::json()}};
+}
+
+nlohmann::json raw_report(const std::filesystem::path& archive, std::size_t max_data)
+{
+    RawReader in(archive);
+    const std::uint64_t size = std::filesystem::file_size(archive);
+    const std::string end = in.bytes(size - 22, 22);
+    nlohmann::json report = {
+        {"size", size},
+        {"comment_hex", ""},
+        {"end",
+         {{"signature", le(end, 0, 4)}, {"disk", le(end, 4, 2)}, {"cd_disk", le(end, 6, 2)},
+          {"on_disk", le(end, 8, 2)}, {"total", le(end, 10, 2)}, {"cd_size", le(end, 12, 4)},
+          {"cd_offset", le(end, 16, 4)}, {"comment_len", le(end, 20, 2)}}},
+        {"entries", nlohmann::json::array()},
+    };
+    std::uint64_t at = le(end, 16, 4);
+    for (std::uint64_t i = 0; i < le(end, 10, 2); ++i) {
+        const std::string c = in.bytes(at, 46);
+        if (le(c, 0, 4) != 0x02014b50)
+            throw std::runtime_error("bad central header signature");
+        const std::size_t name_len = le(c, 28, 2), extra_len = le(c, 30, 2), comment_len = le(c, 32, 2);
+        const std::string raw_name = in.bytes(at + 46, name_len);
+        const std::uint16_t flags = static_cast<std::uint16_t>(le(c, 8, 2));
+        const std::uint64_t offset = le(c, 42, 4);
+        const std::string l = in.bytes(offset, 30);
+        const std::size_t l_name_len = le(l, 26, 2), l_extra_len = le(l, 28, 2);
+        const std::uint64_t time = le(c, 12, 2), date = le(c, 14, 2);
+        nlohmann::json e = {
+            {"name", (flags & 0x800) || !non_ascii(raw_name) ? raw_name : "(cp437) " + to_hex(raw_name)},
+            {"name_hex", to_hex(raw_name)},
+            {"file_size", le(c, 24, 4)},
+            {"compress_size", le(c, 20, 4)},
+            {"crc", le(c, 16, 4)},
+            {"compress_type", le(c, 10, 2)},
+            {"create_system", le(c, 4, 2) >> 8},
+            {"create_version", le(c, 4, 2) & 0xFF},
+            {"extract_version", le(c, 6, 2)},
+            {"flag_bits", flags},
+            {"date_time", {1980 + (date >> 9), (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2}},
+            {"external_attr", le(c, 38, 4)},
+            {"internal_attr", le(c, 36, 2)},
+            {"extra_len", extra_len},
+            {"comment_len", comment_len},
+            {"header_offset", offset},
+            {"local",
+             {{"signature", le(l, 0, 4)}, {"version", le(l, 4, 2)}, {"flags", le(l, 6, 2)}, {"method", le(l, 8, 2)},
+              {"time", le(l, 10, 2)}, {"date", le(l, 12, 2)}, {"crc", le(l, 14, 4)}, {"compressed", le(l, 18, 4)},
+              {"uncompressed", le(l, 22, 4)}, {"name_hex", to_hex(in.bytes(offset + 30, l_name_len))},
+              {"extra_len", l_extra_len}}},
+        };
+        e.update(inflate_entry(in, offset + 30 + l_name_len + l_extra_len, le(c, 20, 4), max_data));
+        report["entries"].push_back(std::move(e));
+        at += 46 + name_len + extra_len + comment_len;
+    }
+    return report;
+}
+
 } // namespace
 
 bool readers_available()
@@ -92,7 +221,7 @@ bool readers_available()
         auto uz = platform::run(spec_of("unzip", {"-v"}));
         const bool ok = py && py->exit_code == 0 && uz && uz->exit_code == 0;
         if (!ok)
-            std::cout << "[ note ] python3 or unzip cannot run here: real-reader checks skipped\n";
+            std::cout << "[ note ] python3 or unzip cannot run here: the test's own record reader stands in\n";
         return ok;
     }();
     return available;
@@ -106,10 +235,16 @@ std::optional<ToolRun> run_tool(const std::string& program, const std::vector<st
     return ToolRun{*ran->exit_code, ran->stdout_bytes + ran->stderr_bytes};
 }
 
-std::optional<nlohmann::json> python_report(const std::filesystem::path& archive, std::size_t max_data)
+std::optional<nlohmann::json> archive_report(const std::filesystem::path& archive, std::size_t max_data)
 {
-    if (!readers_available())
-        return std::nullopt;
+    if (!readers_available()) {
+        try {
+            return raw_report(archive, max_data);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "the archive's records cannot be read: " << e.what();
+            return std::nullopt;
+        }
+    }
     const std::string script = VANO_SOURCE_DIR "/tests/zipper/zip_report.py";
     auto ran = platform::run(spec_of("python3", {script, platform::path_to_utf8(archive), std::to_string(max_data)}));
     if (!ran || ran->exit_code != 0) {
@@ -121,7 +256,7 @@ std::optional<nlohmann::json> python_report(const std::filesystem::path& archive
 
 void expect_archive(const std::filesystem::path& archive, std::vector<ExpectedEntry> expected, Order order)
 {
-    auto report = python_report(archive);
+    auto report = archive_report(archive);
     if (!report)
         return;
     const auto& entries = (*report)["entries"];
@@ -180,6 +315,8 @@ void expect_archive(const std::filesystem::path& archive, std::vector<ExpectedEn
     EXPECT_EQ(end["cd_offset"].get<std::uint64_t>() + end["cd_size"].get<std::uint64_t>() + 22,
               (*report)["size"].get<std::uint64_t>());
 
+    if (!readers_available())
+        return;
     auto tested = run_tool("unzip", {"-t", platform::path_to_utf8(archive)});
     ASSERT_TRUE(tested);
     if (expected.empty()) {
