@@ -42,6 +42,9 @@ public:
     // The current offset from the start.
     [[nodiscard]] core::Result<std::uint64_t> position();
 
+    // The file's size, read from the open handle.
+    [[nodiscard]] core::Result<std::uint64_t> size() const;
+
     bool is_open() const { return m_handle != invalid_handle; }
 
     // Closes the handle now; a closed File does nothing more.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -74,6 +75,14 @@ core::Result<std::uint64_t> File::position()
     if (at < 0)
         return core::fail(last_os_error_text());
     return static_cast<std::uint64_t>(at);
+}
+
+core::Result<std::uint64_t> File::size() const
+{
+    struct stat st {};
+    if (::fstat(static_cast<int>(m_handle), &st) != 0)
+        return core::fail(last_os_error_text());
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 void File::close()

@@ -75,6 +75,14 @@ core::Result<std::uint64_t> File::seek(std::uint64_t offset)
 
 core::Result<std::uint64_t> File::position() { return move_pointer(m_handle, 0, FILE_CURRENT); }
 
+core::Result<std::uint64_t> File::size() const
+{
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(as_handle(m_handle), &size))
+        return core::fail(last_os_error_text());
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 void File::close()
 {
     if (m_handle != invalid_handle)

@@ -1,0 +1,188 @@
+#include "uploader/upload_job.h"
+
+#include "core/result.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+#include "platform/unicode.h"
+#include "shell/clipboard.h"
+#include "uploader/multipart.h"
+#include "uploader/qr_svg.h"
+#include "uploader/remote_client.h"
+#include "zipper/archive_builder.h"
+
+#include <limits>
+#include <memory>
+
+namespace uploader {
+
+namespace {
+
+struct PreparedFile {
+    std::filesystem::path path;
+    std::optional<std::filesystem::path> temporary_archive;
+};
+
+template <class F>
+void update_job(server::ServerState& state, F&& change)
+{
+    auto job = state.job.lock();
+    if (job.poisoned())
+        return; // the write is dropped; the job goes on
+    change(job.value());
+}
+
+core::Result<PreparedFile> choose_file(server::ServerState& state, const config::TargetSummary& target,
+                                       const std::vector<std::filesystem::path>& paths)
+{
+    if (!target.needs_zip) {
+        if (paths.empty())
+            return core::fail("공유할 파일을 찾을 수 없습니다.");
+        return PreparedFile{paths.front(), std::nullopt};
+    }
+    auto archive = zipper::build_archive(paths, *state.zip_done_bytes);
+    if (!archive)
+        return std::unexpected(archive.error());
+    return PreparedFile{*archive, *archive};
+}
+
+std::optional<std::string> trimmed_non_empty(const std::optional<std::string>& value)
+{
+    if (!value)
+        return std::nullopt;
+    auto t = platform::trim_unicode_ws(*value);
+    if (t.empty())
+        return std::nullopt;
+    return t;
+}
+
+// Steps from the upload phase to the parsed reply; the archive, if any, is the caller's.
+core::Result<server::UploadResult> upload(server::ServerState& state, const config::DesktopConfig& cfg,
+                                          const config::TargetSummary& target, const std::filesystem::path& file_path,
+                                          const std::optional<std::string>& custom_code,
+                                          const std::string& expiry_option, const std::optional<std::string>& qr_details)
+{
+    state.upload_started_ms->store(server::elapsed_ms(state.start));
+    update_job(state, [](server::JobState& job) {
+        job.phase = "uploading";
+        job.percent = 0.0;
+    });
+
+    const auto base = base_url(cfg.server_url);
+    const auto url = base + (target.kind == config::TargetKind::DirectMedia ? "/api/upload-video" : "/api/upload-document");
+
+    auto opened = platform::File::open_read(file_path);
+    if (!opened)
+        return core::fail("업로드할 파일을 열 수 없습니다: " + opened.error());
+    auto file = std::make_shared<platform::File>(std::move(*opened));
+    const auto size = file->size();
+    if (!size)
+        return core::fail("파일 크기 조회 실패: " + size.error());
+
+    const auto boundary = make_boundary(platform::unix_epoch_ns());
+    std::string header;
+    header.reserve(1024);
+    write_form_field(header, boundary, "expiry_option", expiry_option);
+    if (const auto code = trimmed_non_empty(custom_code))
+        write_form_field(header, boundary, "custom_code", *code);
+    if (const auto details = trimmed_non_empty(qr_details))
+        write_form_field(header, boundary, "qr_details", *details);
+    const auto file_name = sanitize_part_filename(target.upload_filename);
+    write_file_part_head(header, boundary, file_name, content_type_for_name(file_name));
+    auto trailer = make_trailer(boundary);
+
+    const auto total = saturating_add(saturating_add(header.size(), *size), trailer.size());
+    state.upload_sent_bytes->store(0);
+    state.upload_total_bytes->store(total);
+
+    auto body = std::make_shared<MultipartBody>(
+        std::move(header), std::move(trailer), state.upload_sent_bytes,
+        [file](std::span<char> dest) { return file->read(dest.data(), dest.size()); }, *size);
+
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.headers = {
+        {"X-API-Key", cfg.api_key},
+        {"Content-Type", "multipart/form-data; boundary=" + boundary},
+        {"Content-Length", std::to_string(total)},
+    };
+    request.body = platform::HttpStreamBody{total, [body](std::span<char> dest) { return body->read(dest); }};
+    request.max_body_bytes = max_reply_body_bytes;
+
+    const auto reply = make_agent(true).send(std::move(request));
+    if (!reply)
+        return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + reply.error());
+    if (reply->status >= 400)
+        return core::fail(read_api_result(*reply));
+    auto json = parse_success_body(*reply);
+    if (!json)
+        return core::fail("업로드 응답 파싱 실패: " + json.error());
+    return make_upload_result(*json, base, file_name, *size);
+}
+
+} // namespace
+
+server::UploadResult make_upload_result(const server::Json& reply, std::string_view base, std::string_view sent_name,
+                                        std::uint64_t file_size)
+{
+    const auto text = [&](const char* key) -> std::optional<std::string> {
+        if (!reply.is_object())
+            return std::nullopt;
+        const auto it = reply.find(key);
+        if (it == reply.end() || !it->is_string())
+            return std::nullopt;
+        return it->get<std::string>();
+    };
+    server::UploadResult r;
+    r.short_code = text("short_code").value_or("");
+    r.short_url = text("short_url").value_or(std::string(base) + "/" + r.short_code);
+    r.original_name = text("original_name").value_or(std::string(sent_name));
+    r.file_size = file_size;
+    if (reply.is_object()) {
+        // Only an integer written without fraction or exponent counts; the parser keeps
+        // those as unsigned, and any negative value as signed.
+        const auto it = reply.find("file_size");
+        if (it != reply.end() && it->is_number_unsigned())
+            r.file_size = it->get<std::uint64_t>();
+    }
+    r.expires_at = text("expires_at").value_or("");
+    r.message = text("message").value_or("공유 링크 생성 완료");
+    return r;
+}
+
+void run_upload_job(server::SharedState state, config::DesktopConfig config, config::TargetSummary target,
+                    std::vector<std::filesystem::path> paths, std::optional<std::string> custom_code,
+                    std::string expiry_option, std::optional<std::string> qr_details)
+{
+    std::optional<std::filesystem::path> archive;
+    core::Result<server::UploadResult> outcome = [&]() -> core::Result<server::UploadResult> {
+        auto prepared = choose_file(*state, target, paths);
+        if (!prepared)
+            return std::unexpected(prepared.error());
+        archive = prepared->temporary_archive;
+        return upload(*state, config, target, prepared->path, custom_code, expiry_option, qr_details);
+    }();
+
+    if (archive)
+        (void)platform::remove_file(*archive);
+
+    if (!outcome) {
+        update_job(*state, [&](server::JobState& job) {
+            job.phase = "error";
+            job.error = outcome.error();
+        });
+        return;
+    }
+    (void)shell::copy_to_clipboard(outcome->short_url);
+    auto svg = render_qr_svg(outcome->short_url);
+    update_job(*state, [&](server::JobState& job) {
+        job.phase = "done";
+        job.percent = 100.0;
+        job.detail_text = "단축 링크가 클립보드에 자동 복사되었습니다!";
+        job.qr_svg = std::move(svg);
+        job.result = std::move(*outcome);
+    });
+}
+
+} // namespace uploader
