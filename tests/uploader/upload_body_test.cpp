@@ -1,0 +1,161 @@
+#include "uploader/multipart.h"
+#include "uploader/upload_job.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+using uploader::MultipartBody;
+
+TEST(UploadBody, ContentTypeByName)
+{
+    struct Case {
+        std::string_view name;
+        std::string_view type;
+    };
+    const Case cases[] = {
+        {"CLIP.MOV", "video/quicktime"},
+        {"movie.tar.mp4", "video/mp4"},
+        {"a.m4v", "video/mp4"},
+        {"song.OPUS", "audio/ogg"},
+        {"report.pdf", "application/pdf"},
+        {"사진_외_2건.zip", "application/zip"},
+        {"deck.PPTX", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+        {"notes.hwp", "application/octet-stream"},
+        {"noextension", "application/octet-stream"},
+        {".mp4", "application/octet-stream"},
+        {"trailing.", "application/octet-stream"},
+        {"bad\xFF.pdf", "application/pdf"},
+        {"odd.p\xFF" "df", "application/octet-stream"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(uploader::content_type_for_name(c.name), c.type);
+    }
+}
+
+TEST(UploadBody, BoundaryIsLowerHexOfTheClock)
+{
+    EXPECT_EQ(uploader::make_boundary(0), "----VANODuvidBoundary1");
+    EXPECT_EQ(uploader::make_boundary(255), "----VANODuvidBoundaryff");
+    EXPECT_EQ(uploader::make_boundary(static_cast<unsigned __int128>(1) << 64), "----VANODuvidBoundary10000000000000000");
+}
+
+TEST(UploadBody, FileNameCannotBreakItsHeaderLine)
+{
+    EXPECT_EQ(uploader::sanitize_part_filename("a\"b.pdf"), "a_b.pdf");
+    EXPECT_EQ(uploader::sanitize_part_filename("evil\r\nX-Injected: 1.pdf"), "evil__X-Injected: 1.pdf");
+    EXPECT_EQ(uploader::sanitize_part_filename("보고서 최종.pdf"), "보고서 최종.pdf");
+}
+
+// Reads the whole body in pieces of `piece` bytes.
+std::string drain(MultipartBody& body, std::size_t piece)
+{
+    std::string out;
+    std::string buf(piece, '\0');
+    for (;;) {
+        auto n = body.read(buf);
+        EXPECT_TRUE(n.has_value());
+        if (!n || *n == 0)
+            return out;
+        out.append(buf.data(), *n);
+    }
+}
+
+uploader::FileReader string_reader(std::shared_ptr<std::string> data)
+{
+    auto pos = std::make_shared<std::size_t>(0);
+    return [data, pos](std::span<char> dest) -> core::Result<std::size_t> {
+        const auto n = std::min(dest.size(), data->size() - *pos);
+        std::copy_n(data->data() + *pos, n, dest.data());
+        *pos += n;
+        return n;
+    };
+}
+
+TEST(UploadBody, BodyBytesAndProgressMatchTheDeclaredTotal)
+{
+    const std::string b = "----VANODuvidBoundaryabc";
+    std::string header;
+    uploader::write_form_field(header, b, "expiry_option", "30");
+    uploader::write_file_part_head(header, b, "report.pdf", "application/pdf");
+    const auto trailer = uploader::make_trailer(b);
+    const auto file = std::make_shared<std::string>("%PDF-1.4 bytes");
+
+    const std::string expected = "--" + b + "\r\n"
+                                 "Content-Disposition: form-data; name=\"expiry_option\"\r\n\r\n"
+                                 "30\r\n"
+                                 "--" + b + "\r\n"
+                                 "Content-Disposition: form-data; name=\"file\"; filename=\"report.pdf\"\r\n"
+                                 "Content-Type: application/pdf\r\n\r\n"
+                                 "%PDF-1.4 bytes\r\n"
+                                 "--" + b + "--\r\n";
+    for (const std::size_t piece : {1u, 7u, 64u, 65536u}) {
+        SCOPED_TRACE(piece);
+        auto progress = std::make_shared<std::atomic<std::uint64_t>>(0);
+        MultipartBody body(header, trailer, progress, string_reader(file), file->size());
+        EXPECT_EQ(drain(body, piece), expected);
+        EXPECT_EQ(progress->load(), expected.size());
+        EXPECT_EQ(body.stage(), MultipartBody::Stage::Done);
+        std::string more(4, '\0');
+        EXPECT_EQ(body.read(more).value_or(99), 0u);
+    }
+}
+
+TEST(UploadBody, FileErrorsAreReturnedAndNotCounted)
+{
+    auto progress = std::make_shared<std::atomic<std::uint64_t>>(0);
+    int calls = 0;
+    MultipartBody failing("H", "T", progress,
+                          [&calls](std::span<char>) -> core::Result<std::size_t> {
+                              ++calls;
+                              return core::fail("disk gone");
+                          },
+                          10);
+    std::string buf(16, '\0');
+    EXPECT_EQ(failing.read(buf).value_or(0), 1u);
+    const auto r = failing.read(buf);
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error(), "disk gone");
+    EXPECT_EQ(failing.stage(), MultipartBody::Stage::File);
+    EXPECT_EQ(progress->load(), 1u);
+
+    // A file that shrank after its size was declared must not end the body early.
+    MultipartBody shrunk("", "", progress, string_reader(std::make_shared<std::string>("abc")), 5);
+    EXPECT_EQ(shrunk.read(buf).value_or(0), 3u);
+    EXPECT_FALSE(shrunk.read(buf).has_value());
+}
+
+TEST(UploadBody, ResultDefaults)
+{
+    struct Case {
+        std::string_view name;
+        std::string_view reply;
+        server::UploadResult expected;
+    };
+    const Case cases[] = {
+        {"full", R"({"short_code":"abc12","short_url":"https://s/x","original_name":"r.pdf","file_size":7,"expires_at":"2027-01-01","message":"ok"})",
+         {"abc12", "https://s/x", "r.pdf", 7, "2027-01-01", "ok"}},
+        {"only code", R"({"short_code":"abc12"})", {"abc12", "https://b/abc12", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"array", R"([1,2])", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"empty short url kept", R"({"short_url":""})", {"", "", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"negative size", R"({"file_size":-1})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"fraction size", R"({"file_size":1.5})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"exponent size", R"({"file_size":1e3})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"string size", R"({"file_size":"9"})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"max size", R"({"file_size":18446744073709551615})",
+         {"", "https://b/", "a_b.pdf", 18446744073709551615ull, "", "공유 링크 생성 완료"}},
+        {"wrong types", R"({"short_code":1,"message":null,"expires_at":false})",
+         {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto reply = server::Json::parse(c.reply);
+        EXPECT_EQ(uploader::make_upload_result(reply, "https://b", "a_b.pdf", 42), c.expected);
+    }
+}
+
+} // namespace
