@@ -1,0 +1,142 @@
+#include "uploader/remote_client.h"
+
+#include "core/utf8.h"
+
+#include <chrono>
+#include <mutex>
+#include <string>
+
+namespace uploader {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t max_json_depth = 128;
+
+std::mutex g_timeouts_mutex;
+std::optional<platform::HttpTimeouts> g_test_timeouts;
+
+// nlohmann's DOM builder with a nesting limit: the parse stops at the first array or
+// object that would open level 129.
+class DepthLimitedSax {
+public:
+    explicit DepthLimitedSax(server::Json& out) : m_dom(out, false) {}
+
+    bool null() { return m_dom.null(); }
+    bool boolean(bool v) { return m_dom.boolean(v); }
+    bool number_integer(server::Json::number_integer_t v) { return m_dom.number_integer(v); }
+    bool number_unsigned(server::Json::number_unsigned_t v) { return m_dom.number_unsigned(v); }
+    bool number_float(server::Json::number_float_t v, const std::string& s) { return m_dom.number_float(v, s); }
+    bool string(std::string& v) { return m_dom.string(v); }
+    bool binary(server::Json::binary_t& v) { return m_dom.binary(v); }
+    bool key(std::string& v) { return m_dom.key(v); }
+    bool start_object(std::size_t n) { return open() && m_dom.start_object(n); }
+    bool end_object() { return close() && m_dom.end_object(); }
+    bool start_array(std::size_t n) { return open() && m_dom.start_array(n); }
+    bool end_array() { return close() && m_dom.end_array(); }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e)
+    {
+        m_error = e.what();
+        return false;
+    }
+
+    [[nodiscard]] std::string error() const
+    {
+        return m_error.empty() ? "JSON nesting is deeper than 128 levels" : m_error;
+    }
+
+private:
+    bool open() { return ++m_depth <= max_json_depth; }
+    bool close()
+    {
+        --m_depth;
+        return true;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<server::Json> m_dom;
+    std::size_t m_depth = 0;
+    std::string m_error;
+};
+
+std::string plain_server_error(std::uint16_t status)
+{
+    return "서버 오류 (HTTP " + std::to_string(status) + ")";
+}
+
+} // namespace
+
+platform::HttpClient make_agent(bool for_upload)
+{
+    {
+        std::lock_guard lock(g_timeouts_mutex);
+        if (g_test_timeouts)
+            return platform::HttpClient(*g_test_timeouts);
+    }
+    const std::chrono::milliseconds transfer = for_upload ? 1200s : 20s;
+    return platform::HttpClient(platform::HttpTimeouts{.connect = 15s, .read = transfer, .write = transfer});
+}
+
+void set_agent_timeouts_for_test(std::optional<platform::HttpTimeouts> timeouts)
+{
+    std::lock_guard lock(g_timeouts_mutex);
+    g_test_timeouts = timeouts;
+}
+
+std::string base_url(std::string_view server_url)
+{
+    while (server_url.ends_with('/'))
+        server_url.remove_suffix(1);
+    return std::string(server_url);
+}
+
+core::Result<server::Json> parse_reply_json(std::string_view text)
+{
+    server::Json value;
+    DepthLimitedSax sax(value);
+    // strict: only white space may follow the value.
+    if (!server::Json::sax_parse(text, &sax, nlohmann::detail::input_format_t::json, true))
+        return core::fail(sax.error());
+    return value;
+}
+
+core::Result<server::Json> parse_success_body(const platform::HttpResponse& reply)
+{
+    if (reply.body_truncated)
+        return core::fail("reply body is larger than " + std::to_string(max_reply_body_bytes) + " bytes");
+    return parse_reply_json(reply.body);
+}
+
+std::optional<std::string> reply_text(const server::Json& reply, std::string_view key)
+{
+    if (!reply.is_object())
+        return std::nullopt;
+    const auto it = reply.find(key);
+    if (it == reply.end() || !it->is_string())
+        return std::nullopt;
+    return it->get<std::string>();
+}
+
+std::string read_api_result(const platform::HttpResponse& reply)
+{
+    if (reply.body_truncated || reply.body_error)
+        return plain_server_error(reply.status);
+    const std::string text = core::lossy_utf8(reply.body);
+    if (const auto value = parse_reply_json(text); value && value->is_object()) {
+        const auto detail = value->find("detail");
+        if (detail != value->end() && detail->is_string())
+            return detail->get<std::string>();
+        if (detail != value->end() && detail->is_object()) {
+            const auto message = detail->find("message");
+            if (message != detail->end() && message->is_string())
+                return message->get<std::string>();
+        }
+        const auto message = value->find("message");
+        if (message != value->end() && message->is_string())
+            return message->get<std::string>();
+    }
+    return "서버 요청 실패 (HTTP " + std::to_string(reply.status) + "): " + text;
+}
+
+} // namespace uploader

@@ -1,0 +1,129 @@
+#pragma once
+// Runs tools/stand_in_service.py, the stand-in for the remote service, for one test.
+//
+// The service is driven through files in a work folder under the build tree: its port,
+// the scripted replies and the record of the requests it got. The folder is a Unix path
+// that the Windows build under wine reaches through its Z: drive, so both builds share
+// one Python service started as a detached child.
+
+#include "platform/process.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace test_support {
+
+class StandInService {
+public:
+    enum class Scheme { http, https_self_signed };
+
+    explicit StandInService(Scheme scheme = Scheme::http) : m_scheme(scheme)
+    {
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        m_work = std::filesystem::path(VANO_BINARY_DIR) / "stand-in" /
+                 (std::to_string(random()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(m_work);
+
+        const std::string source = VANO_SOURCE_DIR;
+        platform::ProcessSpec spec;
+        spec.program = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+        spec.args = {source + "/tools/stand_in_service.py", "--quiet", "--dir", m_work.generic_string()};
+        if (scheme == Scheme::https_self_signed) {
+            spec.args.insert(spec.args.end(), {"--tls-cert", source + "/tests/uploader/data/self_signed.crt",
+                                               "--tls-key", source + "/tests/uploader/data/self_signed.key"});
+        }
+        spec.stdout_mode = platform::OutputMode::inherit;
+        spec.stderr_mode = platform::OutputMode::inherit;
+        spec.wait = platform::WaitMode::detach;
+        if (auto started = platform::run(spec); !started)
+            throw std::runtime_error("cannot start the stand-in service: " + started.error());
+
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!(m_port = read_port())) {
+            if (std::chrono::steady_clock::now() > deadline)
+                throw std::runtime_error("the stand-in service did not report its port");
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    ~StandInService()
+    {
+        std::ofstream(m_work / "stop").put('\n');
+        std::error_code ec;
+        std::filesystem::remove_all(m_work, ec);
+    }
+
+    StandInService(const StandInService&) = delete;
+    StandInService& operator=(const StandInService&) = delete;
+
+    int port() const { return *m_port; }
+
+    // "http://127.0.0.1:<port>" (https for the self-signed service), no trailing "/".
+    std::string url() const
+    {
+        return std::string(m_scheme == Scheme::http ? "http" : "https") + "://127.0.0.1:" + std::to_string(port());
+    }
+
+    // Replaces the scripted replies: {"GET /api/me": reply or [reply, ...], ...}.
+    void script(const nlohmann::json& routes) const
+    {
+        const auto tmp = m_work / "script.json.tmp";
+        std::ofstream(tmp, std::ios::binary) << routes.dump();
+        std::filesystem::rename(tmp, m_work / "script.json");
+    }
+
+    // Every request received so far, oldest first.
+    std::vector<nlohmann::json> requests() const
+    {
+        std::vector<nlohmann::json> out;
+        std::ifstream in(m_work / "requests.jsonl", std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            out.push_back(nlohmann::json::parse(line));
+        return out;
+    }
+
+    // The value of a recorded request's header (first of that name, any letter case).
+    static std::optional<std::string> header(const nlohmann::json& request, std::string_view name)
+    {
+        for (const auto& h : request.at("headers")) {
+            const std::string key = h.at(0);
+            if (key.size() == name.size() &&
+                std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                }))
+                return h.at(1).get<std::string>();
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::optional<int> read_port() const
+    {
+        std::ifstream in(m_work / "port");
+        int port = 0;
+        if (in >> port && port > 0)
+            return port;
+        return std::nullopt;
+    }
+
+    Scheme m_scheme;
+    std::filesystem::path m_work;
+    std::optional<int> m_port;
+};
+
+} // namespace test_support

@@ -1,0 +1,290 @@
+#!/usr/bin/env python3
+"""Stand-in for the remote file-sharing service, for tests on 127.0.0.1.
+
+Started by a test with a work folder of its own:
+
+    stand_in_service.py --dir WORK [--tls-cert CERT --tls-key KEY] [--quiet]
+
+It listens on a free loopback port, prints the port on the first line of standard output
+(unless --quiet) and writes it to WORK/port (written once, by rename, so a reader never sees half of it).
+Everything else goes through files in WORK, so a test needs no HTTP client to drive it:
+
+- WORK/script.json (optional, read anew on every request): replies scripted per route,
+  {"POST /api/desktop/auth": [reply, reply, ...], "GET /api/me": reply, ...}. The n-th
+  request to a route since the script last changed gets the n-th reply; the last one
+  repeats. A route without a script gets its default reply (DEFAULT_REPLIES).
+  A reply is an object:
+    "status"    HTTP status (200)
+    "json"      any JSON value, sent as application/json
+    "text"      a text, sent as UTF-8 text/plain
+    "body_b64"  raw body bytes, base64
+    "repeat"    the body is sent this many times over (a large body from a short script)
+    "headers"   extra or replacing reply headers, {name: value}
+    "delay_ms"  wait this long before answering (slow service, time-outs)
+    "drop"      true: close the connection without any reply
+- WORK/requests.jsonl: one JSON object per request, appended and flushed before the reply
+  goes out: "method", "path" (with the raw query), "headers" ([[name, value], ...] as
+  received), "body_size", "body_sha256", "body_b64" (left out above RECORD_BODY_LIMIT),
+  "chunked" (whether the body came with chunked transfer coding).
+- WORK/stop, or WORK itself disappearing, ends the service; so does MAX_LIFETIME_S.
+
+New endpoints or request checks go into ENDPOINTS: each maps "METHOD /path" to a function
+that takes the request record and may add fields to it before it is written.
+"""
+
+import argparse
+import base64
+import hashlib
+import http.server
+import json
+import os
+import socket
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+
+RECORD_BODY_LIMIT = 16 * 1024 * 1024
+MAX_LIFETIME_S = 300
+POLL_INTERVAL_S = 0.1
+WRITE_BLOCK = 64 * 1024
+
+DEFAULT_REPLIES = {
+    "POST /api/desktop/auth": {"json": {
+        "api_key": "stand-in-key", "username": "stand-in", "org_name": "Stand-in Org",
+        "admin_name": "Stand-in Admin", "role": "user"}},
+    "GET /api/me": {"json": {"username": "stand-in", "quota": {"used": 0, "limit": 1}}},
+    "GET /api/check-code": {"json": {"available": True, "message": "", "suggestions": []}},
+    "POST /api/upload-video": {"json": {"short_code": "abc123",
+                                        "short_url": "https://stand-in.example/abc123"}},
+    "POST /api/upload-document": {"json": {"short_code": "abc123",
+                                           "short_url": "https://stand-in.example/abc123"}},
+}
+
+
+def accept_multipart(record, body):
+    """Upload endpoints: notes the declared content type; the body is recorded as is."""
+    record["content_type"] = record_header(record, "content-type")
+
+
+def accept_any(record, body):
+    pass
+
+
+ENDPOINTS = {
+    "POST /api/desktop/auth": accept_any,
+    "GET /api/me": accept_any,
+    "GET /api/check-code": accept_any,
+    "POST /api/upload-video": accept_multipart,
+    "POST /api/upload-document": accept_multipart,
+}
+
+
+def record_header(record, name):
+    for key, value in record["headers"]:
+        if key.lower() == name:
+            return value
+    return None
+
+
+class Script:
+    """The replies of WORK/script.json, with a per-route count of requests served."""
+
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+        self.text = None
+        self.routes = {}
+        self.served = {}
+
+    def next_reply(self, route):
+        with self.lock:
+            try:
+                with open(self.path, "rb") as f:
+                    text = f.read()
+            except FileNotFoundError:
+                text = b""
+            if text != self.text:
+                self.text = text
+                self.routes = json.loads(text) if text.strip() else {}
+                self.served = {}
+            replies = self.routes.get(route)
+            if replies is None:
+                return DEFAULT_REPLIES.get(route, {"status": 404, "json": {"detail": "Not Found"}})
+            if isinstance(replies, dict):
+                return replies
+            n = self.served.get(route, 0)
+            self.served[route] = n + 1
+            return replies[min(n, len(replies) - 1)]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    # Python sends the head and the body in two writes; without this every reply
+    # waits for the peer's delayed ACK.
+    disable_nagle_algorithm = True
+
+    def do_GET(self):
+        self.serve()
+
+    def do_POST(self):
+        self.serve()
+
+    def do_PUT(self):
+        self.serve()
+
+    def do_DELETE(self):
+        self.serve()
+
+    def log_message(self, format, *args):
+        pass
+
+    def read_body(self):
+        if "chunked" in (self.headers.get("Transfer-Encoding") or "").lower():
+            parts = []
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass
+                    return b"".join(parts), True
+                parts.append(self.rfile.read(size))
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length), False
+
+    def serve(self):
+        server = self.server
+        body, chunked = self.read_body()
+        route = self.command + " " + urllib.parse.urlsplit(self.path).path
+        record = {
+            "method": self.command,
+            "path": self.path,
+            "headers": [[k, v] for k, v in self.headers.raw_items()],
+            "body_size": len(body),
+            "body_sha256": hashlib.sha256(body).hexdigest(),
+            "chunked": chunked,
+        }
+        if len(body) <= RECORD_BODY_LIMIT:
+            record["body_b64"] = base64.b64encode(body).decode("ascii")
+            try:
+                record["body_text"] = body.decode("utf-8")
+            except UnicodeDecodeError:
+                pass
+        ENDPOINTS.get(route, accept_any)(record, body)
+        server.write_record(record)
+
+        reply = server.script.next_reply(route)
+        if reply.get("delay_ms"):
+            time.sleep(reply["delay_ms"] / 1000.0)
+        if reply.get("drop"):
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if "json" in reply:
+            payload = json.dumps(reply["json"], ensure_ascii=False).encode("utf-8")
+            content_type = "application/json"
+        elif "text" in reply:
+            payload = reply["text"].encode("utf-8")
+            content_type = "text/plain; charset=utf-8"
+        else:
+            payload = base64.b64decode(reply.get("body_b64", ""))
+            content_type = "application/octet-stream"
+        repeat = int(reply.get("repeat", 1))
+        headers = {"Content-Type": content_type,
+                   "Content-Length": str(len(payload) * repeat),
+                   "Connection": "close"}
+        headers.update(reply.get("headers", {}))
+        self.send_response_only(int(reply.get("status", 200)))
+        for name, value in headers.items():
+            self.send_header(name, value)
+        self.end_headers()
+        try:
+            self.write_repeated(payload, repeat)
+            self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+            pass  # the client stopped reading (a capped body); nothing to record
+        self.close_connection = True
+
+
+    def write_repeated(self, payload, repeat):
+        if not payload:
+            return
+        per_block = max(1, WRITE_BLOCK // len(payload))
+        block = payload * per_block
+        for _ in range(repeat // per_block):
+            self.wfile.write(block)
+        self.wfile.write(payload * (repeat % per_block))
+
+
+class StandInServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self, work, tls_context):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.work = work
+        self.tls_context = tls_context
+        self.script = Script(os.path.join(work, "script.json"))
+        self.record_lock = threading.Lock()
+
+    def finish_request(self, request, client_address):
+        if self.tls_context is not None:
+            try:
+                request = self.tls_context.wrap_socket(request, server_side=True)
+            except (ssl.SSLError, OSError):
+                return  # the client refused the certificate
+        super().finish_request(request, client_address)
+
+    def handle_error(self, request, client_address):
+        pass  # a client that hangs up early is part of the tests
+
+    def write_record(self, record):
+        line = json.dumps(record, ensure_ascii=False) + "\n"
+        with self.record_lock:
+            with open(os.path.join(self.work, "requests.jsonl"), "a", encoding="utf-8") as f:
+                f.write(line)
+
+
+def watch_for_stop(server, work, started):
+    while True:
+        time.sleep(POLL_INTERVAL_S)
+        if (not os.path.isdir(work) or os.path.exists(os.path.join(work, "stop"))
+                or time.monotonic() - started > MAX_LIFETIME_S):
+            os._exit(0)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--dir", required=True, help="work folder (script, records, port)")
+    parser.add_argument("--tls-cert", help="serve HTTPS with this certificate (PEM)")
+    parser.add_argument("--tls-key", help="the certificate's private key (PEM)")
+    parser.add_argument("--quiet", action="store_true", help="do not print the port")
+    args = parser.parse_args()
+
+    tls_context = None
+    if args.tls_cert:
+        tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls_context.load_cert_chain(args.tls_cert, args.tls_key)
+
+    server = StandInServer(args.dir, tls_context)
+    port = server.server_address[1]
+    tmp = os.path.join(args.dir, "port.tmp")
+    with open(tmp, "w") as f:
+        f.write(str(port))
+    os.replace(tmp, os.path.join(args.dir, "port"))
+    if not args.quiet:
+        print(port, flush=True)
+    # A test starts the service detached with inherited streams: let go of them, so that
+    # the test runner's pipes close when the test ends.
+    devnull = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(devnull, fd)
+
+    threading.Thread(target=watch_for_stop, args=(server, args.dir, time.monotonic()),
+                     daemon=True).start()
+    server.serve_forever(poll_interval=POLL_INTERVAL_S)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
