@@ -5,7 +5,7 @@
 # usage: bench/zip_pack.sh [BUILD_DIR] [RUNS]   (BENCH_BIN=path skips the build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/bench-linux}
+build=$(realpath -m "${1:-$root/build/bench-linux}")
 runs=${2:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
