@@ -1,5 +1,3 @@
-#include "uploader/account_routes.h"
-
 #include "account_fixture.h"
 
 #include <optional>
@@ -29,9 +27,9 @@ TEST_F(AccountRouteTest, CheckCodeEncodesTheTrimmedCodeAndSendsNoKey)
     service.script({{"GET /api/check-code", {{"text", R"({"suggestions":["b","a"],"available":false})"}}}});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto reply = uploader::handle_check_code(state, c.code);
+        const auto reply = check_code(c.code);
         EXPECT_EQ(reply.status, 200);
-        EXPECT_EQ(reply.body.dump(), R"({"available":false,"suggestions":["b","a"]})");
+        EXPECT_EQ(reply.raw_body, R"({"available":false,"suggestions":["b","a"]})");
 
         const json sent = service.requests().back();
         EXPECT_EQ(sent["method"], "GET");
@@ -54,7 +52,7 @@ TEST_F(AccountRouteTest, CheckCodeFailuresAnswer400)
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         service.script({{"GET /api/check-code", c.reply}});
-        expect_detail(uploader::handle_check_code(state, std::string("abc")), 400, c);
+        expect_detail(check_code(std::string("abc")), 400, c);
     }
 }
 

@@ -1,12 +1,12 @@
 #pragma once
-// A running stand-in service, a configuration folder of the test's own and a shared
-// state whose saved URL points at the service (with trailing slashes, which every call
-// must drop).
+// A running stand-in service, a configuration folder of the test's own, and the local
+// server over a shared state whose saved URL points at the service (with trailing
+// slashes, which every call must drop). The routes are called as the page calls them,
+// over a loopback socket with the local token.
 
 #include "config/desktop_config.h"
-#include "platform/unicode.h"
+#include "server/local_server.h"
 #include "server/server_state.h"
-#include "support/scratch_dir.h"
 #include "support/stand_in_service.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +24,13 @@ namespace uploader_test {
 
 using nlohmann::json;
 
+// A local API reply: its status, its body parsed, and the body's bytes as sent.
+struct LocalReply {
+    std::uint16_t status = 0;
+    json body;
+    std::string raw_body;
+};
+
 // A failure row: the service's scripted reply and the `detail` that the route must give.
 struct FailureCase {
     std::string_view name;
@@ -34,10 +41,10 @@ struct FailureCase {
 
 // `reply` has `status` and a detail equal to `expected.detail`, or, for a prefix, one that
 // starts with it and has a cause after it.
-inline void expect_detail(const server::RouteReply& reply, std::uint16_t status, const FailureCase& expected)
+inline void expect_detail(const LocalReply& reply, std::uint16_t status, const FailureCase& expected)
 {
     EXPECT_EQ(reply.status, status);
-    ASSERT_TRUE(reply.body.is_object() && reply.body.contains("detail")) << reply.body.dump();
+    ASSERT_TRUE(reply.body.is_object() && reply.body.contains("detail")) << reply.raw_body;
     const std::string detail = reply.body["detail"];
     if (expected.prefix_only) {
         EXPECT_TRUE(detail.starts_with(expected.detail) && detail.size() > expected.detail.size()) << detail;
@@ -55,6 +62,25 @@ protected:
         config::DesktopConfig cfg = config::config_snapshot(state.config);
         cfg.server_url = std::move(url);
         return cfg;
+    }
+
+    LocalReply login(std::string_view body) const { return call("POST", "/api/local/login", body); }
+
+    LocalReply quota() const { return call("GET", "/api/local/quota"); }
+
+    // The code goes into the query percent-encoded, as the page's encodeURIComponent does.
+    LocalReply check_code(const std::optional<std::string>& code) const
+    {
+        std::string path = "/api/local/check-code";
+        if (code) {
+            path += "?code=";
+            for (const unsigned char b : *code) {
+                static constexpr char hex[] = "0123456789ABCDEF";
+                path += std::isalnum(b) ? std::string(1, static_cast<char>(b))
+                                        : std::string{'%', hex[b >> 4], hex[b & 15]};
+            }
+        }
+        return call("GET", path);
     }
 
     void set_memory_config(config::DesktopConfig cfg) { state.config.lock().value() = std::move(cfg); }
@@ -89,11 +115,22 @@ protected:
         return names;
     }
 
-    test_support::ScratchDir home;
-    test_support::ScopedEnv appdata{"APPDATA", platform::path_to_utf8(home.path())};
-    test_support::ScopedEnv home_env{"HOME", platform::path_to_utf8(home.path())};
+    test::TempConfigHome home;
     test_support::StandInService service;
-    server::ServerState state{"0123456789abcdef0123456789abcdef", {}};
+    test::LocalServer local;
+    server::ServerState& state = *local.state;
+
+private:
+    LocalReply call(std::string_view method, std::string_view path, std::string_view body = {}) const
+    {
+        const auto raw = test::split_reply(local.call(method, path, body));
+        LocalReply reply;
+        if (raw.head.starts_with("HTTP/1.1 ") && raw.head.size() >= 12)
+            reply.status = static_cast<std::uint16_t>(std::stoi(raw.head.substr(9, 3)));
+        reply.raw_body = raw.body;
+        reply.body = json::parse(raw.body, nullptr, false);
+        return reply;
+    }
 };
 
 } // namespace uploader_test

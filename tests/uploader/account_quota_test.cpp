@@ -1,5 +1,3 @@
-#include "uploader/account_routes.h"
-
 #include "account_fixture.h"
 
 #include <string>
@@ -42,9 +40,9 @@ TEST_F(QuotaRouteTest, WithoutAKeyMakesNoCall)
             cfg.api_key.clear();
             set_memory_config(cfg);
         }
-        const auto reply = uploader::handle_quota(state);
+        const auto reply = quota();
         EXPECT_EQ(reply.status, 401);
-        EXPECT_EQ(reply.body.dump(), R"({"authenticated":false})");
+        EXPECT_EQ(reply.raw_body, R"({"authenticated":false})");
         EXPECT_TRUE(service.requests().empty());
     }
 }
@@ -65,9 +63,9 @@ TEST_F(QuotaRouteTest, PassesTheAccountRecordThroughWithSortedKeys)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         service.script({{"GET /api/me", {{"text", c.service_body}}}});
-        const auto reply = uploader::handle_quota(state);
+        const auto reply = quota();
         EXPECT_EQ(reply.status, 200);
-        EXPECT_EQ(reply.body.dump(), c.answered);
+        EXPECT_EQ(reply.raw_body, c.answered);
 
         const json sent = service.requests().back();
         EXPECT_EQ(sent["method"], "GET");
@@ -92,7 +90,7 @@ TEST_F(QuotaRouteTest, ExpiredKeyClearsTheSavedCredentialsAndOnlyTheKeyInMemory)
         set_memory_config(logged_in);
         service.script({{"GET /api/me", service_reply}});
 
-        const auto reply = uploader::handle_quota(state);
+        const auto reply = quota();
 
         EXPECT_EQ(reply.status, 401);
         EXPECT_EQ(reply.body, json({{"detail", "인증 키가 만료되었습니다. 다시 로그인해 주세요."}}));
@@ -122,7 +120,7 @@ TEST_F(QuotaRouteTest, OtherFailuresAnswer400AndChangeNothing)
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         service.script({{"GET /api/me", c.reply}});
-        expect_detail(uploader::handle_quota(state), 400, c);
+        expect_detail(quota(), 400, c);
         EXPECT_EQ(memory_config(), logged_in);
         EXPECT_EQ(saved_file().value_or(json())["api_key"], logged_in.api_key);
     }

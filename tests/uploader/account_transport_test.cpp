@@ -2,10 +2,10 @@
 // reply that never comes, a certificate nobody vouches for, and proxy variables that
 // must not be consulted.
 
-#include "uploader/account_routes.h"
 #include "uploader/remote_client.h"
 
 #include "account_fixture.h"
+#include "support/scratch_dir.h"
 
 #include <chrono>
 #include <functional>
@@ -16,28 +16,26 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct RouteCall {
-    std::string_view name;
-    std::function<server::RouteReply(server::ServerState&)> call;
-    std::uint16_t failure_status;
-    std::string failure_prefix; // the base URL goes where "{base}" stands
-    std::string service_route;
-};
-
-std::vector<RouteCall> route_calls()
-{
-    return {
-        {"login", [](server::ServerState& s) { return uploader::handle_login(s, R"({"username":"k","password":"p"})"); },
-         401, "서버 연결 실패 ({base}): ", "POST /api/desktop/auth"},
-        {"quota", [](server::ServerState& s) { return uploader::handle_quota(s); }, 400, "네트워크 오류: ",
-         "GET /api/me"},
-        {"check-code", [](server::ServerState& s) { return uploader::handle_check_code(s, std::string("abc")); }, 400,
-         "서버 연결 오류: ", "GET /api/check-code"},
-    };
-}
-
 class TransportTest : public AccountRouteTest {
 protected:
+    struct RouteCall {
+        std::string_view name;
+        std::function<LocalReply()> call;
+        std::uint16_t failure_status;
+        std::string failure_prefix; // the base URL goes where "{base}" stands
+        std::string service_route;
+    };
+
+    std::vector<RouteCall> route_calls() const
+    {
+        return {
+            {"login", [this] { return login(R"({"username":"k","password":"p"})"); }, 401,
+             "서버 연결 실패 ({base}): ", "POST /api/desktop/auth"},
+            {"quota", [this] { return quota(); }, 400, "네트워크 오류: ", "GET /api/me"},
+            {"check-code", [this] { return check_code("abc"); }, 400, "서버 연결 오류: ", "GET /api/check-code"},
+        };
+    }
+
     void point_at(const std::string& base)
     {
         auto cfg = memory_config_with_url(base + "/");
@@ -55,7 +53,7 @@ protected:
             std::string prefix = route.failure_prefix;
             if (const auto at = prefix.find("{base}"); at != std::string::npos)
                 prefix.replace(at, 6, base);
-            expect_detail(route.call(state), route.failure_status, {route.name, {}, prefix, true});
+            expect_detail(route.call(), route.failure_status, {route.name, {}, prefix, true});
             EXPECT_EQ(memory_config(), before);
             EXPECT_EQ(saved_file(), std::nullopt);
         }
@@ -96,7 +94,7 @@ TEST_F(TransportTest, ProxyVariablesAreIgnored)
     for (const auto& route : route_calls()) {
         SCOPED_TRACE(route.name);
         point_at(service.url());
-        EXPECT_EQ(route.call(state).status, 200);
+        EXPECT_EQ(route.call().status, 200);
     }
     EXPECT_EQ(service.requests().size(), route_calls().size());
 }
