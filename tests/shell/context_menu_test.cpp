@@ -298,7 +298,8 @@ TEST(ContextMenuWine, InstallQueryUninstallQuery)
     const fs::path roaming = home / "roaming";
     ScopedEnv local_env("LOCALAPPDATA", u8(local));
     ScopedEnv appdata_env("APPDATA", u8(roaming));
-    (void)shell::uninstall_context_menu();
+    // No removal first: while the keys are missing, any instance that starts registers its
+    // own copy, and the prefix's registry is shared by every test program.
 
     const auto outcome = shell::install_context_menu();
     ASSERT_TRUE(outcome) << outcome.error();

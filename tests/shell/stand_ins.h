@@ -51,8 +51,9 @@ public:
     void write_script(const std::filesystem::path& file, const std::string& name, const std::string& body) const
     {
         std::ofstream out(file, std::ios::binary);
-        out << "#!/bin/sh\n{ printf '=== %s\\n' '" << name << "'; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } >> '"
-            << log_path().string() << "'\n"
+        // One write per record, so that a reader never sees half of one.
+        out << "#!/bin/sh\nr='=== " << name << "\n'\nfor a in \"$@\"; do r=\"$r[$a]\n\"; done\n"
+            << "printf '%s' \"$r\" >> '" << log_path().string() << "'\n"
             << body << "\n";
         out.close();
         std::filesystem::permissions(file, std::filesystem::perms::owner_all);
