@@ -48,6 +48,8 @@ TEST_F(AccountRouteTest, CheckCodeFailuresAnswer400)
         {"plain text error", {{"status", 500}, {"text", "Internal"}}, "서버 요청 실패 (HTTP 500): Internal"},
         {"success not JSON", {{"text", "available"}}, "중복 확인 응답 파싱 실패: ", true},
         {"connection dropped", {{"drop", true}}, "서버 연결 오류: ", true},
+        {"success body cut short", {{"text", R"({"available":true})"}, {"headers", {{"Content-Length", "100"}}}},
+         "서버 연결 오류: ", true},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
