@@ -184,6 +184,27 @@ TEST_F(ContextMenuStandIns, Install)
     }
 }
 
+TEST_F(ContextMenuStandIns, RunFromTheInstalledCopyCopiesNothing)
+{
+    const fs::path folder = local / "VANOQuillet";
+    fs::create_directories(folder);
+    const fs::path copy = folder / "vano-duvid.exe";
+    fs::copy_file(VANO_EXE_PATH, copy);
+    const auto before = fs::last_write_time(copy);
+    ScopedEnv local_env("LOCALAPPDATA", u8(local));
+    ScopedEnv appdata_env("APPDATA", std::nullopt);
+    stand_ins.add("reg");
+
+    platform::ProcessSpec spec;
+    spec.program = u8(copy);
+    spec.args = {"--install"};
+    const auto run = platform::run(spec);
+    ASSERT_TRUE(run) << run.error();
+    EXPECT_EQ(run->exit_code, 0) << run->stderr_bytes;
+    EXPECT_EQ(fs::last_write_time(copy), before);
+    EXPECT_EQ(stand_ins.invocations(), full_install(u8(copy), u8(folder / "vano.ico"), std::nullopt));
+}
+
 TEST_F(ContextMenuStandIns, InstallFolderThatCannotBeMade)
 {
     fs::create_directories(home.path());
