@@ -1,10 +1,111 @@
 #include "main/run_main.h"
 
+#include "main/arg_scan.h"
+#include "main/local_token.h"
+#include "main/single_instance.h"
+#include "platform/stdio.h"
+#include "server/server_state.h"
+#include "shell/app_window.h"
+#include "shell/context_menu.h"
+
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <utility>
+
 namespace app {
 
-int run_main(const std::vector<std::string>&)
+namespace {
+
+// Prints the message of a one-shot registration or removal as one line: standard output
+// on success, standard error on failure.
+int finish_one_shot(const core::Result<std::string>& outcome)
 {
+    if (outcome) {
+        platform::write_stdout(*outcome + "\n");
+        return 0;
+    }
+    platform::write_stderr(outcome.error() + "\n");
+    return 1;
+}
+
+int run_one_shot(OneShot which)
+{
+    if (which == OneShot::install)
+        return finish_one_shot(shell::install_context_menu());
+    return finish_one_shot(shell::uninstall_context_menu());
+}
+
+void ensure_context_menu()
+{
+    if (!shell::is_context_menu_installed())
+        (void)shell::install_context_menu();
+}
+
+std::string page_url(std::uint16_t port, const std::string& token)
+{
+    return "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
+}
+
+// A host process reads the URL from our standard output and shows the page itself; the
+// server then runs until the page asks it to quit.
+int run_stdio_port(std::vector<std::filesystem::path> paths, ListenerBinder bind_listener)
+{
+    ensure_context_menu();
+    auto bound = bind_listener();
+    if (!bound) {
+        platform::write_stderr("VANO_ERROR " + bound.error() + "\n");
+        return 1;
+    }
+    std::string token = generate_local_token();
+    const std::string url = page_url(bound->port, token);
+    auto state = std::make_shared<server::ServerState>(std::move(token), std::move(paths));
+    // Unbuffered writes: the line is out before the first connection is accepted.
+    (void)platform::write_stdout("VANO_READY " + url + "\n");
+    server::accept_loop(std::move(bound->listener), std::move(state), false);
     return 0;
 }
+
+int run_normal(std::vector<std::filesystem::path> paths, ListenerBinder bind_listener)
+{
+    if (!paths.empty() && handoff_to_fresh_session(paths))
+        return 0;
+    if (!claim_session() && !paths.empty() && wait_for_running_instance(paths))
+        return 0;
+    ensure_context_menu();
+    auto bound = bind_listener();
+    if (!bound) {
+        release_claim();
+        return 1;
+    }
+    const std::string token = generate_local_token();
+    publish_active_session(bound->port, token);
+    release_claim();
+    const bool has_paths = !paths.empty();
+    auto state = std::make_shared<server::ServerState>(token, std::move(paths));
+    const std::string url = page_url(bound->port, token);
+    try {
+        std::thread(shell::open_app_window, url, has_paths).detach();
+    } catch (const std::system_error&) {
+        // No window then; the instance still serves hand-offs until it goes idle.
+    }
+    server::accept_loop(std::move(bound->listener), std::move(state), true);
+    retire_active_session(token);
+    return 0;
+}
+
+} // namespace
+
+int run_main(const std::vector<std::string>& args, ListenerBinder bind_listener)
+{
+    ScannedArgs scanned = scan_arguments(args);
+    if (scanned.one_shot != OneShot::none)
+        return run_one_shot(scanned.one_shot);
+    if (scanned.stdio_port)
+        return run_stdio_port(std::move(scanned.paths), bind_listener);
+    return run_normal(std::move(scanned.paths), bind_listener);
+}
+
+int run_main(const std::vector<std::string>& args) { return run_main(args, server::bind_local_listener); }
 
 } // namespace app

@@ -1,0 +1,212 @@
+// The program as whole processes, run against configuration folders of the test's own.
+
+#include "main/run_main.h"
+#include "main/single_instance.h"
+#include "platform/child_process.h"
+#include "platform/env.h"
+#include "platform/fs.h"
+#include "platform/http_client.h"
+#include "platform/unicode.h"
+#include "support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto start_timeout = 20s;
+
+std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& token, const std::string& method,
+                                       const std::string& route)
+{
+    platform::HttpRequest request;
+    request.method = method;
+    request.url = "http://127.0.0.1:" + std::to_string(port) + route;
+    request.headers = {{"X-Local-Token", token}, {"Content-Type", "application/json"}};
+    if (method == "POST")
+        request.body = std::string("{}");
+    request.max_body_bytes = 1 << 20;
+    const platform::HttpClient client(platform::HttpTimeouts{5s, 10s, 10s});
+    auto reply = client.send(std::move(request));
+    if (!reply || reply->status != 200)
+        return std::nullopt;
+    return nlohmann::json::parse(reply->body, nullptr, false);
+}
+
+std::vector<std::string> selected_paths(const app::ActiveSession& session)
+{
+    const auto state = call_api(session.port, session.token, "GET", "/api/local/state");
+    std::vector<std::string> out;
+    if (state && state->contains("target"))
+        for (const auto& p : (*state)["target"]["paths"])
+            out.push_back(p.get<std::string>());
+    return out;
+}
+
+bool quit(const app::ActiveSession& session)
+{
+    return call_api(session.port, session.token, "POST", "/api/local/quit").has_value();
+}
+
+class InstanceProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(m_dir / "files");
+        for (const char* name : {"a.txt", "b.txt"})
+            std::ofstream(m_dir / "files" / name) << name;
+        // Windows only: keep the menu registration's copy of the program out of the real
+        // profile. Elsewhere the variable stays absent and the registration fails early.
+        if (platform::env_var("LOCALAPPDATA"))
+            m_local.emplace("LOCALAPPDATA", platform::path_to_utf8(m_dir / "local"));
+    }
+
+    std::string file(const char* name) const { return platform::path_to_utf8(m_dir / "files" / name); }
+
+    static platform::ChildProcess start(const std::vector<std::string>& args)
+    {
+        auto child = platform::ChildProcess::start(VANO_EXE_PATH, args);
+        EXPECT_TRUE(child) << (child ? "" : child.error());
+        return child ? std::move(*child) : platform::ChildProcess{};
+    }
+
+    // The announcement once one with a token other than `previous` is on disk.
+    static std::optional<app::ActiveSession> wait_for_session(const std::string& previous = {})
+    {
+        const auto deadline = std::chrono::steady_clock::now() + start_timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (auto s = app::read_active_session(); s && s->token != previous)
+                return s;
+            std::this_thread::sleep_for(10ms);
+        }
+        return std::nullopt;
+    }
+
+    test_support::ScratchDir m_dir;
+    test_support::ScopedEnv m_appdata{"APPDATA", platform::path_to_utf8(m_dir / "appdata")};
+    test_support::ScopedEnv m_home{"HOME", platform::path_to_utf8(m_dir / "home")};
+    std::optional<test_support::ScopedEnv> m_local;
+};
+
+TEST_F(InstanceProcess, StdioPortModePrintsOneReadyLineAndServesUntilQuit)
+{
+    auto child = start({file("a.txt"), "--stdio-port"});
+    const auto line = child.read_stdout_line(start_timeout);
+    ASSERT_TRUE(line) << line.error() << child.take_stderr();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(*line, m, std::regex(R"(VANO_READY http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32})\n)")))
+        << *line;
+    const app::ActiveSession session{static_cast<std::uint16_t>(std::stoi(m[1].str())), m[2].str(), 0};
+    EXPECT_EQ(selected_paths(session), std::vector<std::string>{file("a.txt")});
+    EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+    EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
+    ASSERT_TRUE(quit(session));
+    EXPECT_EQ(child.wait_for(start_timeout), 0);
+    EXPECT_EQ(child.take_stdout(), "");
+    EXPECT_EQ(child.take_stderr(), "");
+}
+
+TEST_F(InstanceProcess, TwoProcessesStartedTogetherEndAsOneInstanceWithBothSets)
+{
+    auto first = start({file("a.txt")});
+    auto second = start({file("b.txt")});
+    // One of them hands its paths over and ends; which one depends on who claims first.
+    std::optional<int> first_code, second_code;
+    const auto deadline = std::chrono::steady_clock::now() + start_timeout;
+    while (!first_code && !second_code && std::chrono::steady_clock::now() < deadline) {
+        first_code = first.wait_for(5ms);
+        second_code = second.wait_for(5ms);
+    }
+    ASSERT_NE(first_code.has_value(), second_code.has_value());
+    EXPECT_EQ(first_code ? *first_code : *second_code, 0);
+    const auto session = wait_for_session();
+    ASSERT_TRUE(session);
+    auto paths = selected_paths(*session);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{file("a.txt"), file("b.txt")}));
+    EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
+    ASSERT_TRUE(quit(*session));
+    auto& running = first_code ? second : first;
+    EXPECT_EQ(running.wait_for(start_timeout), 0);
+    EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+}
+
+TEST_F(InstanceProcess, LaunchWithPathsHandsThemToAFreshInstanceSilently)
+{
+    auto instance = start({});
+    const auto session = wait_for_session();
+    ASSERT_TRUE(session);
+    EXPECT_EQ(selected_paths(*session), std::vector<std::string>{});
+
+    auto newcomer = start({file("b.txt"), file("a.txt")});
+    EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
+    EXPECT_EQ(newcomer.take_stdout(), "");
+    EXPECT_EQ(newcomer.take_stderr(), "");
+    EXPECT_EQ(selected_paths(*session), (std::vector<std::string>{file("b.txt"), file("a.txt")}));
+    EXPECT_EQ(app::read_active_session(), session); // the newcomer announced nothing
+
+    ASSERT_TRUE(quit(*session));
+    EXPECT_EQ(instance.wait_for(start_timeout), 0);
+    EXPECT_EQ(instance.take_stdout(), "");
+    EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+}
+
+TEST_F(InstanceProcess, StaleAnnouncementIsPassedOverAndEachInstanceRetiresOnlyItsOwn)
+{
+    auto older = start({});
+    const auto old_session = wait_for_session();
+    ASSERT_TRUE(old_session);
+    // Age the announcement past freshness; the instance behind it still answers.
+    auto aged = *old_session;
+    aged.created_epoch_ms = app::now_epoch_ms() - 10'000;
+    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(aged)));
+
+    auto newer = start({file("a.txt")});
+    const auto new_session = wait_for_session(old_session->token);
+    ASSERT_TRUE(new_session) << "the newcomer should have become an instance of its own";
+    EXPECT_FALSE(newer.wait_for(0ms).has_value());
+    EXPECT_EQ(selected_paths(*new_session), std::vector<std::string>{file("a.txt")});
+    EXPECT_EQ(selected_paths(*old_session), std::vector<std::string>{});
+
+    // The older instance ends while the file announces the newer one: the file stays.
+    ASSERT_TRUE(quit(*old_session));
+    EXPECT_EQ(older.wait_for(start_timeout), 0);
+    EXPECT_EQ(app::read_active_session(), new_session);
+    ASSERT_TRUE(quit(*new_session));
+    EXPECT_EQ(newer.wait_for(start_timeout), 0);
+    EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+}
+
+core::Result<server::LocalListener> failing_listener() { return core::fail("bind refused for the test"); }
+
+TEST_F(InstanceProcess, ListenerFailureInNormalModeRemovesTheClaimAndExitsWithOne)
+{
+    struct Case {
+        std::string_view name;
+        bool claim_held_by_other;
+    };
+    const Case cases[] = {{"claimed here", false}, {"claim held elsewhere", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.claim_held_by_other) {
+            std::filesystem::create_directories(app::session_claim_path().parent_path());
+            std::ofstream(app::session_claim_path()) << "1\n";
+        }
+        EXPECT_EQ(app::run_main({}, failing_listener), 1);
+        EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
+        EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+    }
+}
+
+} // namespace
