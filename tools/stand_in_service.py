@@ -26,6 +26,14 @@ Everything else goes through files in WORK, so a test needs no HTTP client to dr
   goes out: "method", "path" (with the raw query), "headers" ([[name, value], ...] as
   received), "body_size", "body_sha256", "body_b64" (left out above RECORD_BODY_LIMIT),
   "chunked" (whether the body came with chunked transfer coding).
+  Upload endpoints also read the body the way a script reply asks, before answering:
+    "read_block", "read_pause_ms"   read the body this many bytes at a time with this pause
+                                    between reads (a slow service, so progress can be seen)
+    "drop_after_body_bytes"         read only this many bytes of the body, record them, and
+                                    close the connection without a reply (a drop mid-body)
+  and add "multipart" to the record: the body split as a strict form-data server would
+  (boundary from Content-Type, each part's headers and bytes; see parse_multipart), and for a
+  file part holding a ZIP archive, its entries as Python's zipfile reads them.
 - WORK/stop, or WORK itself disappearing, ends the service; so does MAX_LIFETIME_S.
 
 New endpoints or request checks go into ENDPOINTS: each maps "METHOD /path" to a function
@@ -36,14 +44,17 @@ import argparse
 import base64
 import hashlib
 import http.server
+import io
 import json
 import os
+import re
 import socket
 import ssl
 import sys
 import threading
 import time
 import urllib.parse
+import zipfile
 
 RECORD_BODY_LIMIT = 16 * 1024 * 1024
 MAX_LIFETIME_S = 300
@@ -64,8 +75,90 @@ DEFAULT_REPLIES = {
 
 
 def accept_multipart(record, body):
-    """Upload endpoints: notes the declared content type; the body is recorded as is."""
+    """Upload endpoints: notes the declared content type and splits the form-data body."""
     record["content_type"] = record_header(record, "content-type")
+    record["multipart"] = parse_multipart(record["content_type"], body)
+
+
+def parse_multipart(content_type, body):
+    """Splits a multipart/form-data body (RFC 7578, RFC 2046 section 5.1.1) strictly.
+
+    Gives {"boundary", "parts": [part, ...], "complete", "error"?}. Each part has "headers"
+    ([[name, value], ...] in order), "name", "filename" and "content_type" (None when
+    absent), "size", "sha256", and "value" (the UTF-8 text) for a part without a file name,
+    "zip" for a file whose bytes are a ZIP archive. "complete" is false when the body ended
+    before the closing boundary; "error" names the first thing a strict server would refuse.
+    """
+    m = re.fullmatch(r'\s*multipart/form-data\s*;\s*boundary=("?)([^";\s]+)\1\s*', content_type or "", re.I)
+    if not m:
+        return {"boundary": None, "parts": [], "complete": False, "error": "no form-data boundary"}
+    boundary = m.group(2)
+    delimiter = b"--" + boundary.encode("ascii")
+    out = {"boundary": boundary, "parts": [], "complete": False}
+    if not body.startswith(delimiter + b"\r\n"):
+        out["error"] = "body does not open with the boundary line"
+        return out
+    pos = 0
+    while True:
+        pos += len(delimiter)
+        if body[pos:pos + 2] == b"--":
+            if body[pos + 2:] != b"\r\n":
+                out["error"] = "bytes after the closing boundary"
+            else:
+                out["complete"] = True
+            return out
+        if body[pos:pos + 2] != b"\r\n":
+            out["error"] = "boundary line not ended by CRLF"
+            return out
+        pos += 2
+        head_end = body.find(b"\r\n\r\n", pos)
+        if head_end < 0:
+            return out  # the body broke off inside a part's head
+        part = {"headers": [], "name": None, "filename": None, "content_type": None}
+        for line in body[pos:head_end].split(b"\r\n"):
+            name, sep, value = line.decode("utf-8", "replace").partition(":")
+            if not sep or not re.fullmatch(r"[!#$%&'*+.^_`|~0-9A-Za-z-]+", name):
+                out["error"] = "malformed part header line: " + repr(line)
+                return out
+            part["headers"].append([name, value.strip()])
+            if name.lower() == "content-type":
+                part["content_type"] = value.strip()
+            elif name.lower() == "content-disposition":
+                kind, _, params = value.strip().partition(";")
+                if kind.strip().lower() != "form-data":
+                    out["error"] = "disposition is not form-data"
+                    return out
+                for key, text in re.findall(r';\s*([A-Za-z0-9_*-]+)="([^"]*)"', ";" + params):
+                    if key.lower() in ("name", "filename"):
+                        part[key.lower()] = text
+        start = head_end + 4
+        end = body.find(b"\r\n" + delimiter, start)
+        content = body[start:] if end < 0 else body[start:end]
+        part["size"] = len(content)
+        part["sha256"] = hashlib.sha256(content).hexdigest()
+        if part["filename"] is None:
+            part["value"] = content.decode("utf-8", "replace")
+        elif end >= 0 and content.startswith(b"PK"):
+            part["zip"] = zip_listing(content)
+        out["parts"].append(part)
+        if end < 0:
+            return out  # the body broke off inside this part
+        pos = end + 2
+
+
+def zip_listing(data):
+    """Entries of a ZIP archive as Python's zipfile reads them, each with its content's digest."""
+    try:
+        with zipfile.ZipFile(io.BytesIO(data)) as archive:
+            entries = []
+            for info in archive.infolist():
+                content = archive.read(info)  # checks the CRC-32
+                entries.append({"name": info.filename, "size": len(content),
+                                "sha256": hashlib.sha256(content).hexdigest(),
+                                "method": info.compress_type, "flags": info.flag_bits})
+            return {"entries": entries}
+    except (zipfile.BadZipFile, OSError, ValueError) as e:
+        return {"error": str(e)}
 
 
 def accept_any(record, body):
@@ -79,6 +172,9 @@ ENDPOINTS = {
     "POST /api/upload-video": accept_multipart,
     "POST /api/upload-document": accept_multipart,
 }
+
+
+UPLOAD_ROUTES = ("POST /api/upload-video", "POST /api/upload-document")
 
 
 def record_header(record, name):
@@ -140,7 +236,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, format, *args):
         pass
 
-    def read_body(self):
+    def read_body(self, reply=None):
+        """The body and whether it came chunked; None for the body after a scripted drop."""
+        reply = reply or {}
+        if "read_block" in reply or "drop_after_body_bytes" in reply:
+            return self.read_body_as_scripted(reply), False
         if "chunked" in (self.headers.get("Transfer-Encoding") or "").lower():
             parts = []
             while True:
@@ -154,10 +254,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length") or 0)
         return self.rfile.read(length), False
 
+    def read_body_as_scripted(self, reply):
+        left = int(self.headers.get("Content-Length") or 0)
+        if "drop_after_body_bytes" in reply:
+            left = min(left, int(reply["drop_after_body_bytes"]))
+        block = int(reply.get("read_block", WRITE_BLOCK))
+        pause = reply.get("read_pause_ms", 0) / 1000.0
+        parts = []
+        while left > 0:
+            piece = self.rfile.read(min(block, left))
+            if not piece:
+                break
+            parts.append(piece)
+            left -= len(piece)
+            if pause and left > 0:
+                time.sleep(pause)
+        return b"".join(parts)
+
     def serve(self):
         server = self.server
-        body, chunked = self.read_body()
         route = self.command + " " + urllib.parse.urlsplit(self.path).path
+        # Upload endpoints read their body the way the scripted reply says.
+        reply = server.script.next_reply(route)
+        body, chunked = self.read_body(reply if route in UPLOAD_ROUTES else None)
         record = {
             "method": self.command,
             "path": self.path,
@@ -173,12 +292,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except UnicodeDecodeError:
                 pass
         ENDPOINTS.get(route, accept_any)(record, body)
+        if "drop_after_body_bytes" in reply:
+            record["dropped_mid_body"] = True
         server.write_record(record)
 
-        reply = server.script.next_reply(route)
         if reply.get("delay_ms"):
             time.sleep(reply["delay_ms"] / 1000.0)
-        if reply.get("drop"):
+        if reply.get("drop") or "drop_after_body_bytes" in reply:
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return

@@ -1,0 +1,369 @@
+// Whole uploads through the local API against the stand-in service: what the service
+// received, what the state route shows, the clipboard, and the temporary archive.
+
+#include "support/upload_rig.h"
+
+#include "config/selection.h"
+#include "uploader/qr_svg.h"
+#include "uploader/upload_job.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#ifndef _WIN32
+#include "shell/stand_ins.h"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test_support::done_text;
+using test_support::ExpectedUpload;
+using test_support::UploadRig;
+
+// A stand-in PowerShell that keeps what the clipboard copy sends on its input. Under wine
+// the real program's PowerShell is asked instead, and only the job's outcome is checked.
+class ClipboardSpy {
+public:
+    ClipboardSpy()
+    {
+#ifndef _WIN32
+        m_stand_ins.add("powershell", "cat > '" + m_stand_ins.file("clip").string() + "'");
+#endif
+    }
+    void clear() const
+    {
+#ifndef _WIN32
+        std::error_code ec;
+        fs::remove(m_stand_ins.file("clip"), ec);
+#endif
+    }
+    // What the copy sent, nothing when no copy ran; always nothing under wine.
+    std::optional<std::string> sent() const
+    {
+#ifndef _WIN32
+        if (fs::exists(m_stand_ins.file("clip")))
+            return test_support::file_bytes(m_stand_ins.file("clip"));
+#endif
+        return std::nullopt;
+    }
+    static constexpr bool observable =
+#ifndef _WIN32
+        true;
+#else
+        false;
+#endif
+
+private:
+#ifndef _WIN32
+    test_support::StandIns m_stand_ins;
+#endif
+};
+
+// Replaces "{base}" in every string of `v` by the service's base URL.
+json with_base(json v, const std::string& base)
+{
+    if (v.is_string()) {
+        std::string s = v;
+        if (const auto at = s.find("{base}"); at != std::string::npos)
+            s.replace(at, 6, base);
+        return s;
+    }
+    if (v.is_object())
+        for (auto& [k, item] : v.items())
+            item = with_base(item, base);
+    return v;
+}
+
+std::string pattern_bytes(std::size_t n, unsigned seed)
+{
+    std::string out(n, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : out) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return out;
+}
+
+const std::string net_prefix = "업로드 중 네트워크 연결이 끊어졌습니다: ";
+
+TEST(UploadJob, SingleFileOutcomes)
+{
+    struct Case {
+        std::string_view name;
+        std::string file_name;   // as created on disk
+        std::size_t size;
+        json start_body;         // the page's start-upload body
+        json reply;              // the service's scripted reply
+        ExpectedUpload want;     // endpoint, fields, sent name and type
+        json result;             // the job's result ({base} is the service), null for a failure
+        std::string error;       // the failure message (a prefix when it ends in ": ")
+        bool posix_only = false; // the name cannot exist on Windows
+        bool dropped = false;    // the service hangs up after 100 bytes of the body
+    };
+    const json full = {{"short_code", "Qz9"}, {"short_url", "https://s.example/Qz9"}, {"original_name", "원본.pdf"},
+                       {"file_size", 777},    {"expires_at", "2027-01-09T00:00:00Z"}, {"message", "업로드 완료"}};
+    const auto defaults = [](std::string code, std::string name, std::size_t size, std::string url) {
+        return json{{"short_code", code}, {"short_url", url}, {"original_name", name}, {"file_size", size},
+                    {"expires_at", ""},   {"message", "공유 링크 생성 완료"}};
+    };
+    const std::vector<std::pair<std::string, std::string>> plain = {{"expiry_option", "30"}};
+    const Case cases[] = {
+        {"document with the full reply", "report.pdf", 1000, json::object(), {{"json", full}},
+         {"/api/upload-document", plain, "report.pdf", "application/pdf"}, full, ""},
+        {"media with code and details, status 201, minimal reply", "CLIP.MOV", 4096,
+         {{"custom_code", "  my code "}, {"qr_details", "\t행사 안내 "}, {"expiry_option", " 7 "}},
+         {{"status", 201}, {"json", {{"short_code", "abc12"}}}},
+         {"/api/upload-video", {{"expiry_option", "7"}, {"custom_code", "my_code"}, {"qr_details", "행사 안내"}},
+          "CLIP.MOV", "video/quicktime"},
+         defaults("abc12", "CLIP.MOV", 4096, "{base}/abc12"), ""},
+        {"a JSON array gives every default", "notes.txt", 10, json::object(), {{"json", json::array({1, 2})}},
+         {"/api/upload-document", plain, "notes.txt", "text/plain"}, defaults("", "notes.txt", 10, "{base}/"), ""},
+        {"negative and fractional sizes keep the file's size", "a.hwp", 33, {{"expiry_option", ""}},
+         {{"json", {{"short_code", "k"}, {"file_size", -1}}}}, {"/api/upload-document", {{"expiry_option", ""}}, "a.hwp",
+          "application/octet-stream"}, defaults("k", "a.hwp", 33, "{base}/k"), ""},
+        {"a fraction as size", "movie.tar.mp4", 50, json::object(), {{"json", {{"short_code", "k"}, {"file_size", 1.5}}}},
+         {"/api/upload-video", plain, "movie.tar.mp4", "video/mp4"}, defaults("k", "movie.tar.mp4", 50, "{base}/k"), ""},
+        {"an empty short_url is kept", "a.csv", 20, json::object(), {{"json", {{"short_url", ""}}}},
+         {"/api/upload-document", plain, "a.csv", "text/csv"}, defaults("", "a.csv", 20, ""), ""},
+        {"reply not JSON", "a.pdf", 10, json::object(), {{"text", "<html>ok</html>"}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, "업로드 응답 파싱 실패: "},
+        {"error with a detail text", "a.pdf", 10, json::object(), {{"status", 400}, {"json", {{"detail", "코드 중복"}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, "코드 중복"},
+        {"error with a detail object", "a.pdf", 10, json::object(),
+         {{"status", 413}, {"json", {{"detail", {{"message", "용량 초과"}}}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, "용량 초과"},
+        {"error with a top-level message", "a.pdf", 10, json::object(),
+         {{"status", 500}, {"json", {{"message", "내부 오류"}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, "내부 오류"},
+        {"error that is not JSON", "a.pdf", 10, json::object(), {{"status", 502}, {"text", "bad gateway"}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, "서버 요청 실패 (HTTP 502): bad gateway"},
+        {"connection closed after the body, no reply", "a.pdf", 10, json::object(), {{"drop", true}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, net_prefix},
+        {"connection dropped in the middle of the body", "big.pdf", 4 << 20, json::object(),
+         {{"drop_after_body_bytes", 100}}, {"/api/upload-document", plain, "big.pdf", "application/pdf"}, nullptr,
+         net_prefix, false, true},
+        {"double quote in the name", "a\"b.pdf", 12, json::object(), {{"json", {{"short_code", "q"}}}},
+         {"/api/upload-document", plain, "a_b.pdf", "application/pdf"}, defaults("q", "a_b.pdf", 12, "{base}/q"), "",
+         true},
+        {"CR and LF in the name cannot add header lines", "x\r\nX-Injected: 1\n.pdf", 12, json::object(),
+         {{"json", {{"short_code", "q"}}}},
+         {"/api/upload-document", plain, "x__X-Injected: 1_.pdf", "application/pdf"},
+         defaults("q", "x__X-Injected: 1_.pdf", 12, "{base}/q"), "", true},
+    };
+
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+#ifdef _WIN32
+        if (c.posix_only)
+            continue;
+#endif
+        const auto before = rig.uploads().size();
+        const std::string bytes = pattern_bytes(c.size, static_cast<unsigned>(c.name.size()));
+        const auto path = rig.put(c.file_name, bytes);
+        rig.service.script({{"POST " + c.want.endpoint, c.reply}});
+        clipboard.clear();
+        auto& server = rig.start({path});
+
+        const auto started = rig.start_upload(c.start_body);
+        ASSERT_EQ(started.status, 200) << started.body.dump();
+        const json job = rig.wait_for_end();
+
+        const auto uploads = rig.uploads();
+        ASSERT_EQ(uploads.size(), before + 1);
+        if (c.dropped) {
+            EXPECT_EQ(uploads.back().value("body_size", 0), 100);
+            EXPECT_LT(server.state->upload_sent_bytes->load(), server.state->upload_total_bytes->load());
+        } else {
+            test_support::expect_upload_record(uploads.back(), c.want, &bytes);
+            EXPECT_EQ(server.state->upload_sent_bytes->load(), server.state->upload_total_bytes->load());
+            EXPECT_EQ(server.state->upload_total_bytes->load(), uploads.back().value("body_size", 0u));
+        }
+
+        if (c.result.is_null()) {
+            EXPECT_EQ(job["phase"], "error");
+            const std::string error = job.value("error", "");
+            if (c.error.ends_with(": ")) {
+                EXPECT_TRUE(error.starts_with(c.error) && error.size() > c.error.size()) << error;
+            } else {
+                EXPECT_EQ(error, c.error);
+            }
+            EXPECT_TRUE(job["result"].is_null());
+            EXPECT_TRUE(job["qr_svg"].is_null());
+            EXPECT_EQ(job["percent"], 0.0);
+            EXPECT_EQ(clipboard.sent(), std::nullopt);
+        } else {
+            const json want = with_base(c.result, rig.base());
+            EXPECT_EQ(job["phase"], "done") << job.dump();
+            EXPECT_EQ(job["result"], want);
+            EXPECT_EQ(job["percent"], 100.0);
+            EXPECT_EQ(job["detail_text"], done_text);
+            EXPECT_TRUE(job["error"].is_null());
+            const auto svg = uploader::render_qr_svg(want["short_url"].get<std::string>());
+            EXPECT_EQ(job["qr_svg"], svg ? json(*svg) : json(nullptr));
+            if (svg) {
+                EXPECT_NE(svg->find("<svg "), std::string::npos);
+            }
+            if (ClipboardSpy::observable) {
+                EXPECT_EQ(clipboard.sent(), want["short_url"].get<std::string>());
+            }
+        }
+        EXPECT_TRUE(rig.leftover_archives().empty());
+    }
+}
+
+// Folders and multi-item selections go out as one archive; the service's zipfile reading
+// of it must give back every source file under its entry name, and no archive remains.
+TEST(UploadJob, ArchivesCarryTheSources)
+{
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> selected;                        // top-level items, in order
+        std::vector<std::pair<std::string, std::string>> entries; // entry name, source below the sources folder
+        std::string file_name;
+        json reply;
+        bool success;
+    };
+    const std::vector<std::pair<std::string, std::string>> docs = {
+        {"Docs/a.txt", "Docs/a.txt"}, {"Docs/sub/b.bin", "Docs/sub/b.bin"}, {"Docs/한글.txt", "Docs/한글.txt"}};
+    auto multi = docs;
+    multi.insert(multi.begin(), {"사진.jpg", "사진.jpg"});
+    multi.push_back({"c.txt", "c.txt"});
+    const Case cases[] = {
+        {"one folder", {"Docs"}, docs, "Docs.zip", {{"json", {{"short_code", "z1"}}}}, true},
+        {"a file, a folder and a file", {"사진.jpg", "Docs", "c.txt"}, multi, "사진_외_2건.zip",
+         {{"json", {{"short_code", "z2"}}}}, true},
+        {"the archive is removed after a failure too", {"Docs"}, docs, "Docs.zip",
+         {{"status", 500}, {"json", {{"detail", "x"}}}}, false},
+    };
+
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    rig.put("Docs/a.txt", "alpha");
+    rig.put("Docs/sub/b.bin", pattern_bytes(300000, 7));
+    rig.put("Docs/한글.txt", "가나다");
+    rig.put("Docs/.DS_Store", "ignored");
+    rig.put("Docs/Thumbs.db", "ignored");
+    rig.put("사진.jpg", pattern_bytes(5000, 3));
+    rig.put("c.txt", "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<fs::path> paths;
+        for (const auto& s : c.selected)
+            paths.push_back(rig.source(s));
+        rig.service.script({{"POST /api/upload-document", c.reply}});
+        auto& server = rig.start(paths);
+        ASSERT_EQ(rig.start_upload({{"expiry_option", "30"}}).status, 200);
+        const json job = rig.wait_for_end();
+        EXPECT_EQ(job["phase"], c.success ? "done" : "error") << job.dump();
+        EXPECT_EQ(server.state->zip_done_bytes->load(), server.state->zip_total_bytes->load());
+
+        const auto rec = rig.uploads().back();
+        test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, c.file_name,
+                                                 "application/zip"}, nullptr);
+        const json& listing = rec["multipart"]["parts"].back()["zip"];
+        ASSERT_TRUE(listing.contains("entries")) << listing.dump();
+        std::set<std::pair<std::string, std::string>> got, want;
+        for (const auto& e : listing["entries"]) {
+            got.emplace(e["name"].get<std::string>(), e["sha256"].get<std::string>());
+            EXPECT_EQ(e["method"], 8);
+        }
+        for (const auto& [entry, rel] : c.entries)
+            want.insert({entry, test_support::sha256_hex(test_support::file_bytes(rig.source(rel)))});
+        EXPECT_EQ(got, want);
+        if (c.success) {
+            EXPECT_EQ(job["result"]["original_name"], c.file_name);
+        }
+        EXPECT_TRUE(rig.leftover_archives().empty());
+    }
+}
+
+// A service that reads slowly: while the body goes out the state route shows a rising
+// figure below 99.5 with the sent and total megabytes; at the end every declared byte was
+// counted.
+TEST(UploadJob, ProgressWhileTheServiceReadsSlowly)
+{
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    const std::string bytes = pattern_bytes(12 << 20, 11);
+    const auto path = rig.put("big.pdf", bytes);
+    rig.service.script({{"POST /api/upload-document",
+                         {{"read_block", 65536}, {"read_pause_ms", 10}, {"json", {{"short_code", "slow"}}}}}});
+    auto& server = rig.start({path});
+    ASSERT_EQ(rig.start_upload(json::object()).status, 200);
+    std::vector<json> seen;
+    const json job = rig.wait_for_end(&seen);
+    ASSERT_EQ(job["phase"], "done") << job.dump();
+
+    const std::regex detail(R"(서버 전송 중\.\.\. (\d+\.\d)MB / 12\.0MB \((\d+\.\d) MB/s\))");
+    double last = 0.0;
+    int between = 0;
+    for (const auto& j : seen) {
+        if (j["phase"] != "uploading")
+            continue;
+        const double p = j["percent"];
+        EXPECT_GE(p, last);
+        EXPECT_LE(p, 99.5);
+        last = p;
+        std::smatch m;
+        const std::string text = j["detail_text"];
+        ASSERT_TRUE(std::regex_match(text, m, detail)) << text;
+        if (p > 0.0 && p < 99.5)
+            ++between;
+    }
+    EXPECT_GE(between, 3) << "the upload was not seen in progress";
+    const auto rec = rig.uploads().back();
+    test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, "big.pdf",
+                                             "application/pdf"}, &bytes);
+    EXPECT_EQ(server.state->upload_sent_bytes->load(), rec.value("body_size", 0u));
+    EXPECT_EQ(server.state->upload_total_bytes->load(), rec.value("body_size", 0u));
+}
+
+// The job on its own, for targets the selection rules never make: a direct target with
+// several paths sends only the first; with none, or with a file that is gone, nothing is
+// sent.
+TEST(UploadJob, DirectTargetPaths)
+{
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    const auto a = rig.put("a.pdf", "first");
+    const auto b = rig.put("b.pdf", "second");
+    struct Case {
+        std::string_view name;
+        std::vector<fs::path> paths;
+        std::optional<std::string> sent; // the file's bytes, nothing when no request goes out
+        std::string error;
+    };
+    const Case cases[] = {
+        {"only the first of several", {a, b}, "first", ""},
+        {"no path", {}, std::nullopt, "공유할 파일을 찾을 수 없습니다."},
+        {"a file that is gone", {rig.source("gone.pdf"), a}, std::nullopt, "업로드할 파일을 열 수 없습니다: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = rig.uploads().size();
+        auto target = config::analyze_selection({a});
+        auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<fs::path>{});
+        uploader::run_upload_job(state, config::config_snapshot(state->config), target, c.paths, std::nullopt, "30",
+                                 std::nullopt);
+        const auto job = server::job_snapshot(*state);
+        ASSERT_EQ(rig.uploads().size(), before + (c.sent ? 1 : 0));
+        if (c.sent) {
+            EXPECT_EQ(job.phase, "done");
+            test_support::expect_upload_record(rig.uploads().back(), {"/api/upload-document", {{"expiry_option", "30"}},
+                                                                      "a.pdf", "application/pdf"}, &*c.sent);
+        } else {
+            EXPECT_EQ(job.phase, "error");
+            EXPECT_TRUE(job.error.value_or("").starts_with(c.error)) << job.error.value_or("");
+            EXPECT_FALSE(job.result.has_value());
+        }
+    }
+}
+
+} // namespace
