@@ -23,7 +23,8 @@ public:
                                                           const std::vector<std::string>& args);
 
     ChildProcess() = default;
-    // Kills a child that is still running, then closes everything.
+    // Kills a child that is still running, then closes everything. On Windows the
+    // processes that the child started end too (they share its job object).
     ~ChildProcess();
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -51,6 +52,7 @@ private:
     std::intptr_t m_process = -1; // pid on POSIX, process HANDLE on Windows
     std::intptr_t m_out = -1;     // read ends: fd or HANDLE
     std::intptr_t m_err = -1;
+    std::intptr_t m_job = -1; // Windows: the job object that holds the child's descendants
     std::optional<int> m_exit_code;
     std::string m_out_buffer;
     std::string m_err_buffer;

@@ -8,7 +8,7 @@ ChildProcess::~ChildProcess() { release(); }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : m_process(std::exchange(other.m_process, -1)), m_out(std::exchange(other.m_out, -1)),
-      m_err(std::exchange(other.m_err, -1)), m_exit_code(other.m_exit_code),
+      m_err(std::exchange(other.m_err, -1)), m_job(std::exchange(other.m_job, -1)), m_exit_code(other.m_exit_code),
       m_out_buffer(std::move(other.m_out_buffer)), m_err_buffer(std::move(other.m_err_buffer))
 {
 }
@@ -20,6 +20,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
         m_process = std::exchange(other.m_process, -1);
         m_out = std::exchange(other.m_out, -1);
         m_err = std::exchange(other.m_err, -1);
+        m_job = std::exchange(other.m_job, -1);
         m_exit_code = other.m_exit_code;
         m_out_buffer = std::move(other.m_out_buffer);
         m_err_buffer = std::move(other.m_err_buffer);

@@ -119,6 +119,12 @@ TEST_F(InstanceProcess, StdioPortModePrintsOneReadyLineAndServesUntilQuit)
 
 TEST_F(InstanceProcess, TwoProcessesStartedTogetherEndAsOneInstanceWithBothSets)
 {
+    // Registered entries, as an installed program has them: the claimant then publishes
+    // well within the newcomer's waiting rounds even where each registry command is slow.
+    // Where there is no registry the switch fails at once, which is fine here.
+    auto install = start({"--install"});
+    (void)install.wait_for(start_timeout);
+
     auto first = start({file("a.txt")});
     auto second = start({file("b.txt")});
     // One of them hands its paths over and ends; which one depends on who claims first.

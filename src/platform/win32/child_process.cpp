@@ -64,7 +64,8 @@ core::Result<ChildProcess> ChildProcess::start(const std::filesystem::path& prog
     PROCESS_INFORMATION pi{};
     const std::string utf8_program = path_to_utf8(program);
     std::wstring line = win32::widen(join_command_line(utf8_program, args));
-    const DWORD flags = CREATE_NO_WINDOW | (have_list ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    // Suspended until it sits in the job, so that nothing it starts escapes the job.
+    const DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | (have_list ? EXTENDED_STARTUPINFO_PRESENT : 0);
     const BOOL ok = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                    &si.StartupInfo, &pi);
     std::string error = ok ? std::string() : last_os_error_text();
@@ -79,8 +80,23 @@ core::Result<ChildProcess> ChildProcess::start(const std::filesystem::path& prog
         CloseHandle(err_r);
         return core::fail(std::move(error));
     }
+    // Grandchildren such as the browser's `cmd` end with the job; under wine every one
+    // of them also holds our own standard error open at the Unix level.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+            !AssignProcessToJobObject(job, pi.hProcess)) {
+            CloseHandle(job);
+            job = nullptr;
+        }
+    }
+    ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
     ChildProcess child;
+    if (job)
+        child.m_job = reinterpret_cast<std::intptr_t>(job);
     child.m_process = reinterpret_cast<std::intptr_t>(pi.hProcess);
     child.m_out = reinterpret_cast<std::intptr_t>(out_r);
     child.m_err = reinterpret_cast<std::intptr_t>(err_r);
@@ -146,6 +162,7 @@ void ChildProcess::kill()
 void ChildProcess::release()
 {
     kill();
+    close_handle(m_job); // ends whatever the child left running
     close_handle(m_process);
     close_handle(m_out);
     close_handle(m_err);
