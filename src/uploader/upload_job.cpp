@@ -113,6 +113,9 @@ core::Result<server::UploadResult> upload(server::ServerState& state, const conf
     const auto reply = make_agent(true).send(std::move(request));
     if (!reply)
         return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + reply.error());
+    // A success reply that broke off is as good as none: its JSON cannot be trusted.
+    if (reply->status < 400 && reply->body_error)
+        return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + *reply->body_error);
     if (reply->status >= 400)
         return core::fail(read_api_result(*reply));
     auto json = parse_success_body(*reply);
@@ -126,14 +129,7 @@ core::Result<server::UploadResult> upload(server::ServerState& state, const conf
 server::UploadResult make_upload_result(const server::Json& reply, std::string_view base, std::string_view sent_name,
                                         std::uint64_t file_size)
 {
-    const auto text = [&](const char* key) -> std::optional<std::string> {
-        if (!reply.is_object())
-            return std::nullopt;
-        const auto it = reply.find(key);
-        if (it == reply.end() || !it->is_string())
-            return std::nullopt;
-        return it->get<std::string>();
-    };
+    const auto text = [&](std::string_view key) { return reply_text(reply, key); };
     server::UploadResult r;
     r.short_code = text("short_code").value_or("");
     r.short_url = text("short_url").value_or(std::string(base) + "/" + r.short_code);
