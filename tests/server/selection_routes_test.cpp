@@ -138,9 +138,9 @@ TEST(StartUpload, ChecksAndSentValues)
 TEST(StartUpload, RacingStartsAndARestart)
 {
     UploadRig rig;
-    rig.service.script({{"POST /api/upload-document", {{"delay_ms", 700}, {"json", {{"short_code", "r"}}}}}});
+    rig.service.script({{"POST /api/upload-document", {{"delay_ms", 1500}, {"json", {{"short_code", "r"}}}}}});
     auto& server = rig.start({rig.put("a.pdf", "bytes")});
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         std::promise<void> go;
         std::shared_future<void> gate = go.get_future().share();
@@ -166,7 +166,7 @@ TEST(StartUpload, RacingStartsAndARestart)
         }
         EXPECT_EQ(rig.wait_for_end()["phase"], "done");
     }
-    EXPECT_EQ(rig.uploads().size(), 3u);
+    EXPECT_EQ(rig.uploads().size(), 2u);
 }
 
 TEST(AddPaths, MergeRulesAndTheJobRecord)
@@ -292,6 +292,13 @@ TEST(Pick, DialogOutcomes)
     }
 }
 
+#else
+
+TEST(Pick, DialogOutcomes)
+{
+    GTEST_SKIP() << "the dialog stand-in is a POSIX shell script; under wine PowerShell is wine's own";
+}
+
 #endif
 
 // While a job uploads, add-paths changes the selection but leaves the job record alone;
@@ -299,7 +306,7 @@ TEST(Pick, DialogOutcomes)
 TEST(SelectionWhileUploading, JobRecordRules)
 {
     UploadRig rig;
-    rig.service.script({{"POST /api/upload-document", {{"delay_ms", 800}, {"json", {{"short_code", "w"}}}}}});
+    rig.service.script({{"POST /api/upload-document", {{"delay_ms", 1500}, {"json", {{"short_code", "w"}}}}}});
     const auto a = rig.put("a.pdf", "a");
     const auto b = rig.put("b.pdf", "b");
     auto& server = rig.start({a});
