@@ -1,5 +1,6 @@
 #include "main/active_session.h"
 
+#include "core/hex.h"
 #include "core/utf8.h"
 
 #include <algorithm>
@@ -157,16 +158,7 @@ private:
     }
 
     static bool is_digit(char c) { return c >= '0' && c <= '9'; }
-    static int hex_value(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
+    static int hex_value(char c) { return core::hex_digit_value(c); }
 
     std::optional<char16_t> parse_hex4()
     {

@@ -1,20 +1,12 @@
 #include "server/percent.h"
 
+#include "core/hex.h"
 #include "core/utf8.h"
 
 namespace server {
 namespace {
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+int hex_value(char c) { return core::hex_digit_value(c); }
 
 } // namespace
 
