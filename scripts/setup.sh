@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   g++ pkg-config cmake ninja-build file
-  g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev
   zlib1g-dev libcurl4-openssl-dev libutf8proc-dev nlohmann-json3-dev
   googletest libgtest-dev ca-certificates openssl
   python3 unzip zip librsvg2-bin zbar-tools libqrcodegencpp-dev
@@ -23,5 +23,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi
