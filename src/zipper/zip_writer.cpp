@@ -80,6 +80,12 @@ ZipWriter::~ZipWriter()
         deflateEnd(m_zs.get());
 }
 
+ZipResult<void> ZipWriter::fail(ZipError err)
+{
+    m_failed = true;
+    return std::unexpected(std::move(err));
+}
+
 ZipResult<void> ZipWriter::guard()
 {
     if (m_failed)
@@ -157,10 +163,6 @@ ZipResult<void> ZipWriter::start_file(std::string_view name, const EntryOptions&
 {
     if (auto ok = guard(); !ok)
         return ok;
-    auto fail = [this](ZipError err) -> ZipResult<void> {
-        m_failed = true;
-        return std::unexpected(std::move(err));
-    };
     if (auto done = finish_entry(); !done)
         return fail(std::move(done.error()));
     if (name.size() > max_u16)
@@ -239,10 +241,6 @@ ZipResult<void> ZipWriter::finish()
 {
     if (auto ok = guard(); !ok)
         return ok;
-    auto fail = [this](ZipError err) -> ZipResult<void> {
-        m_failed = true;
-        return std::unexpected(std::move(err));
-    };
     if (auto done = finish_entry(); !done)
         return fail(std::move(done.error()));
 

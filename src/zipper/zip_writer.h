@@ -88,6 +88,8 @@ private:
     ZipResult<void> deflate_step(int flush);
     ZipResult<void> emit(const char* data, std::size_t size);
     ZipResult<void> guard();
+    // Marks the writer unusable and gives `err` back as the failure.
+    ZipResult<void> fail(ZipError err);
 
     ZipOutput& m_out;
     std::unique_ptr<z_stream_s> m_zs;
