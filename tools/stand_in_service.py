@@ -4,6 +4,7 @@
 Started by a test with a work folder of its own:
 
     stand_in_service.py --dir WORK [--tls-cert CERT --tls-key KEY] [--quiet]
+                        [--account USER:PASSWORD] [--lifetime SECONDS]
 
 It listens on a free loopback port, prints the port on the first line of standard output
 (unless --quiet) and writes it to WORK/port (written once, by rename, so a reader never sees half of it).
@@ -31,10 +32,17 @@ Everything else goes through files in WORK, so a test needs no HTTP client to dr
                                     between reads (a slow service, so progress can be seen)
     "drop_after_body_bytes"         read only this many bytes of the body, record them, and
                                     close the connection without a reply (a drop mid-body)
+    "hold_after_body_bytes",        read this many bytes of the body, then wait until the file
+    "hold_until_file"               WORK/<hold_until_file> exists before reading the rest (a
+                                    test holds an upload in progress as long as it needs)
   and add "multipart" to the record: the body split as a strict form-data server would
   (boundary from Content-Type, each part's headers and bytes; see parse_multipart), and for a
   file part holding a ZIP archive, its entries as Python's zipfile reads them.
-- WORK/stop, or WORK itself disappearing, ends the service; so does MAX_LIFETIME_S.
+- WORK/stop, or WORK itself disappearing, ends the service; so does --lifetime (default
+  MAX_LIFETIME_S; 0 serves until stopped).
+- --account USER:PASSWORD: a login with any other user name or password gets
+  WRONG_ACCOUNT_REPLY; the right one gets its scripted or default reply (a refused login
+  still takes its turn in a scripted list).
 
 New endpoints or request checks go into ENDPOINTS: each maps "METHOD /path" to a function
 that takes the request record and may add fields to it before it is written.
@@ -72,6 +80,9 @@ DEFAULT_REPLIES = {
     "POST /api/upload-document": {"json": {"short_code": "abc123",
                                            "short_url": "https://stand-in.example/abc123"}},
 }
+
+LOGIN_ROUTE = "POST /api/desktop/auth"
+WRONG_ACCOUNT_REPLY = {"status": 401, "json": {"detail": "아이디 또는 비밀번호가 올바르지 않습니다."}}
 
 
 def accept_multipart(record, body):
@@ -239,6 +250,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def read_body(self, reply=None):
         """The body and whether it came chunked; None for the body after a scripted drop."""
         reply = reply or {}
+        if "hold_after_body_bytes" in reply:
+            return self.read_body_with_hold(reply), False
         if "read_block" in reply or "drop_after_body_bytes" in reply:
             return self.read_body_as_scripted(reply), False
         if "chunked" in (self.headers.get("Transfer-Encoding") or "").lower():
@@ -271,12 +284,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(pause)
         return b"".join(parts)
 
+    def read_body_with_hold(self, reply):
+        length = int(self.headers.get("Content-Length") or 0)
+        head = self.rfile.read(min(length, int(reply["hold_after_body_bytes"])))
+        release = os.path.join(self.server.work, reply["hold_until_file"])
+        while not os.path.exists(release):
+            time.sleep(POLL_INTERVAL_S)
+        return head + self.rfile.read(length - len(head))
+
     def serve(self):
         server = self.server
         route = self.command + " " + urllib.parse.urlsplit(self.path).path
         # Upload endpoints read their body the way the scripted reply says.
         reply = server.script.next_reply(route)
         body, chunked = self.read_body(reply if route in UPLOAD_ROUTES else None)
+        if route == LOGIN_ROUTE and not server.account_accepts(body):
+            reply = WRONG_ACCOUNT_REPLY
         record = {
             "method": self.command,
             "path": self.path,
@@ -341,9 +364,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class StandInServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, work, tls_context):
+    def __init__(self, work, tls_context, account=None):
         super().__init__(("127.0.0.1", 0), Handler)
         self.work = work
+        self.account = account
         self.tls_context = tls_context
         self.script = Script(os.path.join(work, "script.json"))
         self.record_lock = threading.Lock()
@@ -356,6 +380,16 @@ class StandInServer(http.server.ThreadingHTTPServer):
                 return  # the client refused the certificate
         super().finish_request(request, client_address)
 
+    def account_accepts(self, body):
+        """Without --account every login is accepted; with it, only its user and password."""
+        if self.account is None:
+            return True
+        try:
+            sent = json.loads(body)
+        except ValueError:
+            return False
+        return isinstance(sent, dict) and (sent.get("username"), sent.get("password")) == self.account
+
     def handle_error(self, request, client_address):
         pass  # a client that hangs up early is part of the tests
 
@@ -366,11 +400,11 @@ class StandInServer(http.server.ThreadingHTTPServer):
                 f.write(line)
 
 
-def watch_for_stop(server, work, started):
+def watch_for_stop(server, work, started, lifetime):
     while True:
         time.sleep(POLL_INTERVAL_S)
         if (not os.path.isdir(work) or os.path.exists(os.path.join(work, "stop"))
-                or time.monotonic() - started > MAX_LIFETIME_S):
+                or (lifetime > 0 and time.monotonic() - started > lifetime)):
             os._exit(0)
 
 
@@ -380,14 +414,21 @@ def main():
     parser.add_argument("--tls-cert", help="serve HTTPS with this certificate (PEM)")
     parser.add_argument("--tls-key", help="the certificate's private key (PEM)")
     parser.add_argument("--quiet", action="store_true", help="do not print the port")
+    parser.add_argument("--account", metavar="USER:PASSWORD",
+                        help="accept only this login (the user name has no colon)")
+    parser.add_argument("--lifetime", type=float, default=MAX_LIFETIME_S,
+                        help="end after this many seconds; 0 serves until stopped")
     args = parser.parse_args()
+    account = tuple(args.account.split(":", 1)) if args.account else None
+    if account is not None and len(account) != 2:
+        parser.error("--account takes USER:PASSWORD")
 
     tls_context = None
     if args.tls_cert:
         tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls_context.load_cert_chain(args.tls_cert, args.tls_key)
 
-    server = StandInServer(args.dir, tls_context)
+    server = StandInServer(args.dir, tls_context, account)
     port = server.server_address[1]
     tmp = os.path.join(args.dir, "port.tmp")
     with open(tmp, "w") as f:
@@ -401,7 +442,7 @@ def main():
     for fd in (0, 1, 2):
         os.dup2(devnull, fd)
 
-    threading.Thread(target=watch_for_stop, args=(server, args.dir, time.monotonic()),
+    threading.Thread(target=watch_for_stop, args=(server, args.dir, time.monotonic(), args.lifetime),
                      daemon=True).start()
     server.serve_forever(poll_interval=POLL_INTERVAL_S)
 
