@@ -22,6 +22,12 @@ struct FileMeta {
     std::uint64_t size = 0;
 };
 
+// Fails, with the OS's text for a name that reaches no file, when `path` holds a NUL
+// character: the OS reads a path only up to its first NUL, so such a path would reach a
+// file other than the one it names. Every function here that takes a path checks it
+// first, so a path holding NUL exists for none of them.
+[[nodiscard]] core::Result<void> check_no_nul(const std::filesystem::path& path);
+
 // Metadata of `path`; failure is the OS error text.
 [[nodiscard]] core::Result<FileMeta> file_meta(const std::filesystem::path& path, FollowLinks follow);
 
