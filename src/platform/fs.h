@@ -16,6 +16,9 @@ enum class FollowLinks { no, yes };
 
 struct FileMeta {
     bool is_dir = false;
+    // A plain file whose bytes can be read to an end: not a folder, link, FIFO, socket or
+    // device (on Windows: a file of the disk that is not a name surrogate).
+    bool is_regular_file = false;
     // A symbolic link or junction: on Windows a reparse point whose tag has the
     // name-surrogate bit (0x20000000); on POSIX a symbolic link.
     bool is_name_surrogate = false;

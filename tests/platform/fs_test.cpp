@@ -4,6 +4,7 @@
 #include "platform/file_claim.h"
 #include "platform/os_error.h"
 #include "platform/unicode.h"
+#include "support/special_files.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -56,6 +57,7 @@ TEST_F(Fs, MetaOfFilesAndFolders)
             const auto meta = platform::file_meta(c.path, follow);
             ASSERT_TRUE(meta) << meta.error();
             EXPECT_EQ(meta->is_dir, c.is_dir);
+            EXPECT_EQ(meta->is_regular_file, !c.is_dir);
             EXPECT_FALSE(meta->is_name_surrogate);
             if (!c.is_dir) {
                 EXPECT_EQ(meta->size, c.size);
@@ -111,17 +113,51 @@ TEST_F(Fs, LinksAreNameSurrogatesUnlessFollowed)
         const auto own = platform::file_meta(c.path, FollowLinks::no);
         ASSERT_TRUE(own) << own.error();
         EXPECT_TRUE(own->is_name_surrogate);
+        EXPECT_FALSE(own->is_regular_file);
         const auto followed = platform::file_meta(c.path, FollowLinks::yes);
         ASSERT_EQ(followed.has_value(), c.followed_ok);
         if (followed) {
             EXPECT_FALSE(followed->is_name_surrogate);
             EXPECT_EQ(followed->is_dir, c.followed_dir);
+            EXPECT_EQ(followed->is_regular_file, !c.followed_dir);
             if (!c.followed_dir) {
                 EXPECT_EQ(followed->size, c.followed_size);
             }
         }
     }
 }
+
+#ifndef _WIN32
+
+// A FIFO and a socket have metadata but are no plain files; neither is a folder.
+TEST_F(Fs, FifosAndSocketsAreNeitherFileNorFolder)
+{
+    ASSERT_TRUE(test_support::try_fifo(dir / "pipe"));
+    ASSERT_TRUE(test_support::try_socket(dir / "sock"));
+    for (const char* name : {"pipe", "sock"}) {
+        SCOPED_TRACE(name);
+        for (auto follow : {FollowLinks::no, FollowLinks::yes}) {
+            const auto meta = platform::file_meta(dir / name, follow);
+            ASSERT_TRUE(meta) << meta.error();
+            EXPECT_FALSE(meta->is_dir);
+            EXPECT_FALSE(meta->is_regular_file);
+            EXPECT_FALSE(meta->is_name_surrogate);
+        }
+    }
+    auto listing = platform::list_dir(dir.path());
+    ASSERT_TRUE(listing);
+    int entries = 0;
+    while (auto entry = (*listing)->next()) {
+        ASSERT_TRUE(*entry);
+        const auto meta = (*listing)->entry_meta(**entry);
+        ASSERT_TRUE(meta) << meta.error();
+        EXPECT_FALSE(meta->is_dir || meta->is_regular_file) << **entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2);
+}
+
+#endif
 
 TEST_F(Fs, ListingGivesEveryEntryOnce)
 {
@@ -145,6 +181,7 @@ TEST_F(Fs, ListingGivesEveryEntryOnce)
         const auto by_path = platform::file_meta(**entry, FollowLinks::no);
         ASSERT_TRUE(from_listing && by_path);
         EXPECT_EQ(from_listing->is_dir, by_path->is_dir);
+        EXPECT_EQ(from_listing->is_regular_file, by_path->is_regular_file);
         EXPECT_EQ(from_listing->size, by_path->size);
         EXPECT_FALSE(from_listing->is_name_surrogate);
     }

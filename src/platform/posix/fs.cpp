@@ -73,6 +73,7 @@ FileMeta meta_of(const struct stat& st)
 {
     FileMeta meta;
     meta.is_dir = S_ISDIR(st.st_mode);
+    meta.is_regular_file = S_ISREG(st.st_mode);
     meta.is_name_surrogate = S_ISLNK(st.st_mode);
     meta.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     return meta;

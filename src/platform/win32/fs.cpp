@@ -83,6 +83,7 @@ FileMeta meta_of(DWORD attributes, DWORD size_high, DWORD size_low, DWORD tag)
     if (!meta.is_dir)
         meta.size = (static_cast<std::uint64_t>(size_high) << 32) | size_low;
     meta.is_name_surrogate = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag & name_surrogate_bit) != 0;
+    meta.is_regular_file = !meta.is_dir && !meta.is_name_surrogate && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
     return meta;
 }
 
@@ -168,8 +169,11 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
         if (!GetFileInformationByHandle(h.get(), &info))
             return core::fail(last_os_error_text());
         // Followed to its end: whatever the target is, it is no longer the link.
-        return meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
-                       info.nFileSizeLow, 0);
+        FileMeta meta = meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
+                                info.nFileSizeLow, 0);
+        // A pipe or a device opened by its name is no file of the disk.
+        meta.is_regular_file = meta.is_regular_file && GetFileType(h.get()) == FILE_TYPE_DISK;
+        return meta;
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
