@@ -39,7 +39,8 @@ template <class Sax>
     const std::size_t nul = text.find('\0');
     if (nul == std::string_view::npos)
         return true;
-    (void)sax->parse_error(nul + 1, std::string(1, '\0'), json_syntax_error(text, nul, "NUL byte; expected end of input"));
+    (void)sax->parse_error(nul + 1, std::string(1, '\0'),
+                           json_syntax_error(text, nul, "NUL byte; expected end of input"));
     return false;
 }
 
