@@ -1,5 +1,6 @@
 #include "config/desktop_config.h"
 
+#include "core/json_text.h"
 #include "core/utf8.h"
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -126,13 +127,11 @@ private:
 
 std::optional<DesktopConfig> parse_config(const std::string& text)
 {
-    // nlohmann skips a byte-order mark silently; this file may not start with one.
-    if (text.starts_with("\xEF\xBB\xBF"))
-        return std::nullopt;
     DesktopConfig cfg;
     StrictReader reader(cfg);
     try {
-        if (!nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true, false))
+        // nlohmann would skip a byte-order mark silently; this file may not start with one.
+        if (!core::sax_parse_whole(text, &reader, core::ByteOrderMark::refused))
             return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;

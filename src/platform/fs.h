@@ -16,11 +16,20 @@ enum class FollowLinks { no, yes };
 
 struct FileMeta {
     bool is_dir = false;
+    // A plain file whose bytes can be read to an end: not a folder, link, FIFO, socket or
+    // device (on Windows: a file of the disk that is not a name surrogate).
+    bool is_regular_file = false;
     // A symbolic link or junction: on Windows a reparse point whose tag has the
     // name-surrogate bit (0x20000000); on POSIX a symbolic link.
     bool is_name_surrogate = false;
     std::uint64_t size = 0;
 };
+
+// Fails, with the OS's text for a name that reaches no file, when `path` holds a NUL
+// character: the OS reads a path only up to its first NUL, so such a path would reach a
+// file other than the one it names. Every function here that takes a path checks it
+// first, so a path holding NUL exists for none of them.
+[[nodiscard]] core::Result<void> check_no_nul(const std::filesystem::path& path);
 
 // Metadata of `path`; failure is the OS error text.
 [[nodiscard]] core::Result<FileMeta> file_meta(const std::filesystem::path& path, FollowLinks follow);

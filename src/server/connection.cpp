@@ -18,8 +18,10 @@ constexpr std::string_view TEXT_CONTENT_TYPE = "text/plain; charset=utf-8";
 constexpr std::string_view BAD_PAGE_TOKEN_TEXT = "유효하지 않은 로컬 세션입니다.";
 
 // After the reply, unread request bytes are read and dropped before closing, so that the
-// close does not reset the connection under a reply the peer has not read yet.
+// close does not reset the connection under a reply the peer has not read yet. A peer
+// that keeps sending a byte now and then cannot hold the thread past DRAIN_TIME_LIMIT.
 constexpr std::chrono::milliseconds DRAIN_TIMEOUT{1000};
+constexpr std::chrono::milliseconds DRAIN_TIME_LIMIT{5000};
 constexpr std::size_t MAX_DRAIN_BYTES = MAX_BODY_BYTES;
 
 using Handler = RouteReply (*)(const HttpRequest&, const SharedState&);
@@ -74,11 +76,11 @@ HttpReply serve_page(const HttpRequest& req, ServerState& state)
 void drain_and_close(platform::Socket& conn)
 {
     conn.shutdown_send();
-    (void)conn.set_recv_timeout(DRAIN_TIMEOUT);
+    const auto deadline = platform::monotonic_now() + DRAIN_TIME_LIMIT;
     std::array<char, READ_BUFFER_BYTES> sink{};
     std::size_t drained = 0;
     while (drained < MAX_DRAIN_BYTES) {
-        auto n = conn.recv_some(sink.data(), sink.size());
+        auto n = recv_before(conn, sink.data(), sink.size(), DRAIN_TIMEOUT, deadline);
         if (!n || *n == 0)
             break;
         drained += *n;
@@ -123,9 +125,9 @@ HttpReply respond(const HttpRequest& req, const SharedState& state)
     return json_reply(404, Json{{"detail", "Not found"}});
 }
 
-void handle_connection(platform::Socket conn, SharedState state)
+void handle_connection(platform::Socket conn, SharedState state, platform::MonoInstant deadline)
 {
-    const std::optional<HttpRequest> req = read_request(conn);
+    const std::optional<HttpRequest> req = read_request(conn, deadline);
     if (!req)
         return; // no reply; the connection closes as it goes out of scope
     const HttpReply reply = respond(*req, state);

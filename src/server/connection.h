@@ -21,8 +21,9 @@ inline constexpr std::string_view PAGE_TOKEN_MARKER = "__VANO_LOCAL_TOKEN__";
 // matches). An authorised request records the activity before it is routed.
 [[nodiscard]] HttpReply respond(const HttpRequest& request, const SharedState& state);
 
-// Reads one request, writes its reply (none when the request could not be read
-// completely) and closes the connection.
-void handle_connection(platform::Socket conn, SharedState state);
+// Reads one request, which must have arrived whole by `deadline` (REQUEST_TIME_LIMIT
+// after the accept, unless a test shortens it), writes its reply (none when the request
+// could not be read completely in time) and closes the connection.
+void handle_connection(platform::Socket conn, SharedState state, platform::MonoInstant deadline);
 
 } // namespace server

@@ -63,10 +63,19 @@ std::size_t parse_content_length(std::string_view value)
     return static_cast<std::size_t>(std::min<std::uint64_t>(n, MAX_BODY_BYTES));
 }
 
-// Buffered blocking reader over the connection.
+// Appends `n` bytes, never growing the capacity past `limit`: the memory follows the
+// bytes that came, at most twice their number.
+void append_within(std::string& out, const char* data, std::size_t n, std::size_t limit)
+{
+    if (out.size() + n > out.capacity())
+        out.reserve(std::min(limit, std::max(out.size() + n, 2 * out.capacity())));
+    out.append(data, n);
+}
+
+// Buffered blocking reader over the connection, with a deadline for all of its reads.
 class Reader {
 public:
-    explicit Reader(platform::Socket& conn) : m_conn(conn) {}
+    Reader(platform::Socket& conn, platform::MonoInstant deadline) : m_conn(conn), m_deadline(deadline) {}
 
     enum class Line { ok, end_of_stream, failed };
 
@@ -97,18 +106,21 @@ public:
         return core::is_valid_utf8(line) ? Line::ok : Line::failed;
     }
 
-    // Exactly `size` bytes; false when the stream ends or fails first.
+    // Exactly `size` bytes; false when the stream ends or fails first. Reads no byte
+    // beyond them.
     bool read_exact(std::string& out, std::size_t size)
     {
-        out.resize(size);
-        std::size_t got = std::min(size, m_len - m_pos);
-        std::memcpy(out.data(), m_buffer + m_pos, got);
-        m_pos += got;
-        while (got < size) {
-            auto n = m_conn.recv_some(out.data() + got, size - got);
+        out.clear();
+        const std::size_t buffered = std::min(size, m_len - m_pos);
+        append_within(out, m_buffer + m_pos, buffered, size);
+        m_pos += buffered;
+        while (out.size() < size) {
+            m_pos = 0;
+            m_len = 0;
+            auto n = recv(m_buffer, std::min(sizeof m_buffer, size - out.size()));
             if (!n || *n == 0)
                 return false;
-            got += *n;
+            append_within(out, m_buffer, *n, size);
         }
         return true;
     }
@@ -118,20 +130,37 @@ private:
     {
         m_pos = 0;
         m_len = 0;
-        auto n = m_conn.recv_some(m_buffer, sizeof m_buffer);
+        auto n = recv(m_buffer, sizeof m_buffer);
         if (!n)
             return false;
         m_len = *n;
         return true;
     }
 
+    core::Result<std::size_t> recv(char* buffer, std::size_t size)
+    {
+        return recv_before(m_conn, buffer, size, RECV_TIMEOUT, m_deadline);
+    }
+
     platform::Socket& m_conn;
+    const platform::MonoInstant m_deadline;
     char m_buffer[READ_BUFFER_BYTES];
     std::size_t m_pos = 0;
     std::size_t m_len = 0;
 };
 
 } // namespace
+
+core::Result<std::size_t> recv_before(platform::Socket& conn, char* buffer, std::size_t size,
+                                      std::chrono::milliseconds per_read, platform::MonoInstant deadline)
+{
+    const auto left = deadline - platform::monotonic_now();
+    if (left <= std::chrono::steady_clock::duration::zero())
+        return core::fail("time limit passed");
+    // Rounded up: a time-out of 0 would mean no limit at all.
+    (void)conn.set_recv_timeout(std::min(per_read, std::chrono::ceil<std::chrono::milliseconds>(left)));
+    return conn.recv_some(buffer, size);
+}
 
 std::map<std::string, std::string> parse_query(std::string_view query)
 {
@@ -148,10 +177,9 @@ std::map<std::string, std::string> parse_query(std::string_view query)
     return out;
 }
 
-std::optional<HttpRequest> read_request(platform::Socket& conn)
+std::optional<HttpRequest> read_request(platform::Socket& conn, platform::MonoInstant deadline)
 {
-    (void)conn.set_recv_timeout(RECV_TIMEOUT); // without it the reads just block longer
-    Reader reader(conn);
+    Reader reader(conn, deadline);
     std::string line;
     if (reader.read_line(line) != Reader::Line::ok)
         return std::nullopt;

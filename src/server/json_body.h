@@ -3,16 +3,14 @@
 
 #include "server/route_reply.h"
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace server {
 
-inline constexpr std::size_t MAX_JSON_DEPTH = 128;
-
-// The body parsed as one JSON value (nesting at most MAX_JSON_DEPTH levels, nothing but
-// whitespace after it). Any failure, an empty body included, gives an empty object.
+// The body parsed as one JSON value (nesting at most core::MAX_JSON_DEPTH levels, nothing
+// but JSON white space after it up to the body's last byte). Any failure, an empty body
+// and a body that starts with a byte-order mark included, gives an empty object.
 [[nodiscard]] Json body_json(std::string_view body);
 
 // The key's string value; empty when `body` is not an object or the key is absent or

@@ -29,10 +29,10 @@ bool should_stop(ServerState& state, bool idle_exit, const AcceptLoopTimes& time
     return idle_time_up(now, seen, last, times);
 }
 
-void serve_on_new_thread(platform::Socket conn, const SharedState& state)
+void serve_on_new_thread(platform::Socket conn, const SharedState& state, platform::MonoInstant deadline)
 {
     try {
-        std::thread(handle_connection, std::move(conn), state).detach();
+        std::thread(handle_connection, std::move(conn), state, deadline).detach();
     } catch (const std::system_error&) {
         // No thread to be had: the connection is dropped (closed with the thread's
         // arguments) and the loop goes on with the next one.
@@ -72,7 +72,7 @@ void accept_loop(platform::Listener listener, SharedState state, bool idle_exit,
         platform::AcceptOutcome got = listener.accept();
         switch (got.status) {
         case platform::AcceptStatus::accepted:
-            serve_on_new_thread(std::move(got.connection), state);
+            serve_on_new_thread(std::move(got.connection), state, platform::monotonic_now() + times.request_limit);
             break;
         case platform::AcceptStatus::would_block:
             std::this_thread::sleep_for(times.poll_interval);

@@ -3,6 +3,7 @@
 
 #include "core/result.h"
 #include "platform/socket.h"
+#include "server/http_request.h"
 #include "server/server_state.h"
 
 #include <chrono>
@@ -27,6 +28,7 @@ struct AcceptLoopTimes {
     std::uint64_t idle_limit_ms = 12'000;    // since the last authorised request
     std::chrono::milliseconds poll_interval{25};
     std::chrono::milliseconds retry_interval{50}; // after a failed accept
+    std::chrono::milliseconds request_limit = REQUEST_TIME_LIMIT; // a whole request, from its accept
 };
 
 // True when an instance with no busy job has been idle too long: `now` past

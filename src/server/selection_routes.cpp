@@ -84,7 +84,8 @@ RouteReply handle_add_paths(const SharedState& state, std::string_view body)
             if (!element.is_string())
                 continue;
             auto p = platform::path_from_utf8(element.get<std::string>());
-            if (path_exists(p))
+            // A text holding U+0000 names no file, whatever the OS finds before the NUL.
+            if (platform::check_no_nul(p) && path_exists(p))
                 incoming.push_back(std::move(p));
         }
     }

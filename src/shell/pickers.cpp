@@ -1,6 +1,7 @@
 #include "shell/pickers.h"
 
 #include "core/utf8.h"
+#include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/unicode.h"
 #include "shell/powershell.h"
@@ -54,8 +55,12 @@ std::vector<std::filesystem::path> parse_path_lines(std::string_view output)
         if (end != std::string_view::npos && line.ends_with('\r'))
             line.remove_suffix(1);
         const std::string trimmed = platform::trim_unicode_ws(line);
-        if (!trimmed.empty())
-            paths.push_back(platform::path_from_utf8(trimmed));
+        if (trimmed.empty())
+            continue;
+        // A line holding NUL names no file, whatever the OS would find before the NUL.
+        auto path = platform::path_from_utf8(trimmed);
+        if (platform::check_no_nul(path))
+            paths.push_back(std::move(path));
     }
     return paths;
 }

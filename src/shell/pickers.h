@@ -17,7 +17,7 @@ enum class PickKind { files, folder };
 [[nodiscard]] core::Result<std::optional<std::vector<std::filesystem::path>>> pick_paths(PickKind kind);
 
 // The dialog's standard output as paths: one per line, CR removed, lines trimmed of
-// Unicode white space, blank lines dropped.
+// Unicode white space, blank lines and lines holding NUL (they name no file) dropped.
 [[nodiscard]] std::vector<std::filesystem::path> parse_path_lines(std::string_view output);
 
 } // namespace shell

@@ -1,5 +1,6 @@
 #include "uploader/remote_client.h"
 
+#include "core/json_text.h"
 #include "core/utf8.h"
 
 #include <chrono>
@@ -12,53 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::size_t max_json_depth = 128;
-
 std::mutex g_timeouts_mutex;
 std::optional<platform::HttpTimeouts> g_test_timeouts;
-
-// nlohmann's DOM builder with a nesting limit: the parse stops at the first array or
-// object that would open level 129.
-class DepthLimitedSax {
-public:
-    explicit DepthLimitedSax(server::Json& out) : m_dom(out, false) {}
-
-    bool null() { return m_dom.null(); }
-    bool boolean(bool v) { return m_dom.boolean(v); }
-    bool number_integer(server::Json::number_integer_t v) { return m_dom.number_integer(v); }
-    bool number_unsigned(server::Json::number_unsigned_t v) { return m_dom.number_unsigned(v); }
-    bool number_float(server::Json::number_float_t v, const std::string& s) { return m_dom.number_float(v, s); }
-    bool string(std::string& v) { return m_dom.string(v); }
-    bool binary(server::Json::binary_t& v) { return m_dom.binary(v); }
-    bool key(std::string& v) { return m_dom.key(v); }
-    bool start_object(std::size_t n) { return open() && m_dom.start_object(n); }
-    bool end_object() { return close() && m_dom.end_object(); }
-    bool start_array(std::size_t n) { return open() && m_dom.start_array(n); }
-    bool end_array() { return close() && m_dom.end_array(); }
-
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e)
-    {
-        m_error = e.what();
-        return false;
-    }
-
-    [[nodiscard]] std::string error() const
-    {
-        return m_error.empty() ? "JSON nesting is deeper than 128 levels" : m_error;
-    }
-
-private:
-    bool open() { return ++m_depth <= max_json_depth; }
-    bool close()
-    {
-        --m_depth;
-        return true;
-    }
-
-    nlohmann::detail::json_sax_dom_parser<server::Json> m_dom;
-    std::size_t m_depth = 0;
-    std::string m_error;
-};
 
 std::string plain_server_error(std::uint16_t status)
 {
@@ -93,12 +49,8 @@ std::string base_url(std::string_view server_url)
 
 core::Result<server::Json> parse_reply_json(std::string_view text)
 {
-    server::Json value;
-    DepthLimitedSax sax(value);
-    // strict: only white space may follow the value.
-    if (!server::Json::sax_parse(text, &sax, nlohmann::detail::input_format_t::json, true))
-        return core::fail(sax.error());
-    return value;
+    // Replies have always been read past a leading byte-order mark.
+    return core::parse_json_text(text, core::ByteOrderMark::skipped);
 }
 
 core::Result<server::Json> parse_success_body(const platform::HttpResponse& reply)

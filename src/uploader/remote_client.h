@@ -30,7 +30,8 @@ void set_agent_timeouts_for_test(std::optional<platform::HttpTimeouts> timeouts)
 [[nodiscard]] std::string base_url(std::string_view server_url);
 
 // One JSON value, nested at most 128 levels deep, followed by nothing but JSON white
-// space. Fails with the parser's description.
+// space up to the text's last byte (a NUL byte there is an error); a leading byte-order
+// mark is skipped. Fails with the parser's description.
 [[nodiscard]] core::Result<server::Json> parse_reply_json(std::string_view text);
 
 // A success reply's body as JSON: fails with the parser's description, or with a fixed

@@ -149,9 +149,11 @@ core::Result<void> add_dir_to_zip(ZipWriter& writer, const std::filesystem::path
         if (meta->is_dir) {
             // `top` may move once the stack grows.
             stack.push_back(VANO_TRY(open_frame(item, std::move(entry_name))));
-        } else {
+        } else if (meta->is_regular_file) {
             VANO_TRY(add_file_to_zip(writer, item, entry_name, options, zip_done_bytes));
         }
+        // Anything else (a FIFO, a socket, a device) is skipped: opening a FIFO waits for a
+        // writer forever, and a device may never end.
     }
     return core::ok();
 }
@@ -179,6 +181,8 @@ core::Result<std::filesystem::path> build_archive(const std::vector<std::filesys
         auto meta = platform::file_meta(path, platform::FollowLinks::yes);
         if (!meta)
             continue; // missing, or a dangling link
+        if (!meta->is_dir && !meta->is_regular_file)
+            continue; // a FIFO, a socket or a device, as inside folders
         const std::string name = top_level_name(path);
         auto packed = meta->is_dir ? add_dir_to_zip(*writer, path, name, archive_entry_options, zip_done_bytes)
                                    : add_file_to_zip(*writer, path, name, archive_entry_options, zip_done_bytes);

@@ -33,9 +33,9 @@ inline constexpr EntryOptions archive_entry_options{};
                                                  std::atomic<std::uint64_t>& zip_done_bytes);
 
 // Packs everything below `dir` as entries "<prefix>/<name>/...", in listing order; links,
-// junctions, ignored names and unreadable items inside are skipped, folders get no
-// entries. Walks without recursion, keeping one listing open at a time. Failure is the
-// first Korean message.
+// junctions, ignored names, unreadable items and items that are neither file nor folder
+// (FIFOs, sockets, devices) inside are skipped, folders get no entries. Walks without
+// recursion, keeping one listing open at a time. Failure is the first Korean message.
 [[nodiscard]] core::Result<void> add_dir_to_zip(ZipWriter& writer, const std::filesystem::path& dir,
                                                 std::string_view prefix, const EntryOptions& options,
                                                 std::atomic<std::uint64_t>& zip_done_bytes);

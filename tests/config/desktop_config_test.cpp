@@ -42,6 +42,7 @@ TEST_F(ConfigFolder, LoadAcceptsBothFormsAndRejectsEveryOtherShape)
 {
     const DesktopConfig good = account("https://files.example.org");
     const DesktopConfig defaults = DesktopConfig::defaults();
+    const std::string nul(1, '\0');
     struct Case {
         std::string_view name;
         std::optional<std::string> file;
@@ -81,6 +82,14 @@ TEST_F(ConfigFolder, LoadAcceptsBothFormsAndRejectsEveryOtherShape)
         {"empty file", "", defaults},
         {"not UTF-8", R"(["u","k","","","",")" "\xFF" R"("])", defaults},
         {"form feed is not JSON white space", full_object + "\f", defaults},
+        {"NUL and more after the object", full_object + nul + "junk", defaults},
+        {"NUL alone after the object", full_object + nul, defaults},
+        {"NUL inside trailing white space", full_object + "\n" + nul + "\n", defaults},
+        {"NUL after the array", R"(["https://files.example.org","key-1","kim","회사","admin","member"])" + nul + "]",
+         defaults},
+        {"raw NUL inside a value", R"(["u","k","",")" + nul + R"(","",""])", defaults},
+        {"escaped NUL inside a value is text", R"(["https://files.example.org","key-1","kim","회사","admin","mem\u0000ber"])",
+         DesktopConfig{"https://files.example.org", "key-1", "kim", "회사", "admin", std::string("mem\0ber", 7)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -89,6 +89,7 @@ TEST_F(Selection, SummaryOfEachKindOfSelection)
         Want want;
         std::vector<std::string> kept = {}; // selected paths that exist; `select` when empty
     };
+    const std::string nul(1, '\0');
     const auto file = [](std::string name, std::uintmax_t size) {
         return [=](const Selection& t) { sized_file(t.at(name), size); };
     };
@@ -159,6 +160,10 @@ TEST_F(Selection, SummaryOfEachKindOfSelection)
          [](const Selection& t) { sized_file(t.at("a.pdf"), 1); sized_file(t.at("b.pdf"), 1); },
          {"gone", "a.pdf", "gone2", "b.pdf"},
          {D::AutoZip, "a 외 1개 항목", "a_외_1건.zip", "a_외_1건", 2, 2, 2, false, false, true}, {"a.pdf", "b.pdf"}},
+        {"a path holding NUL names no file", file("real.pdf", 5), {"real.pdf" + nul + "/../clip.mp4"},
+         {D::Empty, "선택된 파일 또는 폴더 없음", "", "", 0, 0, 0}, {"-"}},
+        {"a path holding NUL beside a real one", file("real.pdf", 5), {"real.pdf" + nul + "/../clip.mp4", "real.pdf"},
+         {D::DirectDocument, "real.pdf", "real.pdf", "real", 1, 1, 5, false, false, true}, {"real.pdf"}},
         {"same path twice counts twice",
          [](const Selection& t) { fs::create_directory(t.at("f")); sized_file(t.at("f/x"), 4); },
          {"f", "f"},

@@ -18,6 +18,7 @@ constexpr std::string_view u128_max_text = "340282366920938463463374607431768211
 TEST(ActiveSessionReader, AcceptsOnlyTheStatedShapes)
 {
     const ActiveSession basic{8080, "abc", 1700000000000};
+    const std::string nul(1, '\0');
     struct Case {
         std::string_view name;
         std::string text;
@@ -37,6 +38,7 @@ TEST(ActiveSessionReader, AcceptsOnlyTheStatedShapes)
         {"created at 2^128 - 1", "[1,\"t\"," + std::string(u128_max_text) + "]", ActiveSession{1, "t", u128_max}},
         {"escaped token", R"([1,"a\"\\\/\n\u00e9\ud83d\ude00",2])", ActiveSession{1, "a\"\\/\n\xC3\xA9\xF0\x9F\x98\x80", 2}},
         {"escaped key name", R"({"p\u006frt":1,"token":"t","created_epoch_ms":2})", ActiveSession{1, "t", 2}},
+        {"escaped NUL inside the token", R"([1,"a\u0000b",2])", ActiveSession{1, std::string("a\0b", 3), 2}},
 
         {"port above 65535", R"({"port":65536,"token":"abc","created_epoch_ms":1})", std::nullopt},
         {"negative port", R"({"port":-1,"token":"abc","created_epoch_ms":1})", std::nullopt},
@@ -52,6 +54,11 @@ TEST(ActiveSessionReader, AcceptsOnlyTheStatedShapes)
         {"repeated key", R"({"port":80,"port":81,"token":"abc","created_epoch_ms":1})", std::nullopt},
         {"empty object", "{}", std::nullopt},
         {"text after the value", R"({"port":80,"token":"abc","created_epoch_ms":1}x)", std::nullopt},
+        {"NUL and more after the value", R"({"port":80,"token":"abc","created_epoch_ms":1})" + nul + "x", std::nullopt},
+        {"NUL alone after the value", "[80,\"abc\",1]" + nul, std::nullopt},
+        {"NUL inside trailing white space", "[80,\"abc\",1] \r\n" + nul + "\n", std::nullopt},
+        {"NUL right after a number", "[80,\"abc\",1" + nul + "]", std::nullopt},
+        {"raw NUL inside the token", "[80,\"a" + nul + "\",1]", std::nullopt},
         {"second value after the first", R"([80,"abc",1][80,"abc",1])", std::nullopt},
         {"trailing comma", R"({"port":80,"token":"abc","created_epoch_ms":1,})", std::nullopt},
         {"bad extra value", R"({"port":80,"x":tru,"token":"abc","created_epoch_ms":1})", std::nullopt},

@@ -62,6 +62,7 @@ TEST(ArgumentScan, SwitchesSkippedArgumentsAndPaths)
         {"switches match exactly", {"--INSTALL", "--install=1", "a.txt"}, OneShot::none, false, {"a.txt"}},
         {"stdio-port after the paths", {"a.txt", "--stdio-port"}, OneShot::none, true, {"a.txt"}},
         {"missing paths dropped", {"nope.txt", "b.txt", ""}, OneShot::none, false, {"b.txt"}},
+        {"a path holding NUL names no file", {"a.txt" + std::string(1, '\0') + "/../b.txt"}, OneShot::none, false, {}},
         {"repeat keeps first position", {"b.txt", "a.txt", "b.txt"}, OneShot::none, false, {"b.txt", "a.txt"}},
         {"trailing and repeated separators", {"folder/", "folder", "folder//", d + "//folder", d + "/folder/"},
          OneShot::none, false, {"folder/", d + "//folder"}},

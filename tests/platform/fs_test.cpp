@@ -1,12 +1,16 @@
 #include "platform/fs.h"
 
+#include "platform/file.h"
+#include "platform/file_claim.h"
 #include "platform/os_error.h"
 #include "platform/unicode.h"
+#include "support/special_files.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 namespace {
@@ -53,6 +57,7 @@ TEST_F(Fs, MetaOfFilesAndFolders)
             const auto meta = platform::file_meta(c.path, follow);
             ASSERT_TRUE(meta) << meta.error();
             EXPECT_EQ(meta->is_dir, c.is_dir);
+            EXPECT_EQ(meta->is_regular_file, !c.is_dir);
             EXPECT_FALSE(meta->is_name_surrogate);
             if (!c.is_dir) {
                 EXPECT_EQ(meta->size, c.size);
@@ -108,17 +113,51 @@ TEST_F(Fs, LinksAreNameSurrogatesUnlessFollowed)
         const auto own = platform::file_meta(c.path, FollowLinks::no);
         ASSERT_TRUE(own) << own.error();
         EXPECT_TRUE(own->is_name_surrogate);
+        EXPECT_FALSE(own->is_regular_file);
         const auto followed = platform::file_meta(c.path, FollowLinks::yes);
         ASSERT_EQ(followed.has_value(), c.followed_ok);
         if (followed) {
             EXPECT_FALSE(followed->is_name_surrogate);
             EXPECT_EQ(followed->is_dir, c.followed_dir);
+            EXPECT_EQ(followed->is_regular_file, !c.followed_dir);
             if (!c.followed_dir) {
                 EXPECT_EQ(followed->size, c.followed_size);
             }
         }
     }
 }
+
+#ifndef _WIN32
+
+// A FIFO and a socket have metadata but are no plain files; neither is a folder.
+TEST_F(Fs, FifosAndSocketsAreNeitherFileNorFolder)
+{
+    ASSERT_TRUE(test_support::try_fifo(dir / "pipe"));
+    ASSERT_TRUE(test_support::try_socket(dir / "sock"));
+    for (const char* name : {"pipe", "sock"}) {
+        SCOPED_TRACE(name);
+        for (auto follow : {FollowLinks::no, FollowLinks::yes}) {
+            const auto meta = platform::file_meta(dir / name, follow);
+            ASSERT_TRUE(meta) << meta.error();
+            EXPECT_FALSE(meta->is_dir);
+            EXPECT_FALSE(meta->is_regular_file);
+            EXPECT_FALSE(meta->is_name_surrogate);
+        }
+    }
+    auto listing = platform::list_dir(dir.path());
+    ASSERT_TRUE(listing);
+    int entries = 0;
+    while (auto entry = (*listing)->next()) {
+        ASSERT_TRUE(*entry);
+        const auto meta = (*listing)->entry_meta(**entry);
+        ASSERT_TRUE(meta) << meta.error();
+        EXPECT_FALSE(meta->is_dir || meta->is_regular_file) << **entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2);
+}
+
+#endif
 
 TEST_F(Fs, ListingGivesEveryEntryOnce)
 {
@@ -142,6 +181,7 @@ TEST_F(Fs, ListingGivesEveryEntryOnce)
         const auto by_path = platform::file_meta(**entry, FollowLinks::no);
         ASSERT_TRUE(from_listing && by_path);
         EXPECT_EQ(from_listing->is_dir, by_path->is_dir);
+        EXPECT_EQ(from_listing->is_regular_file, by_path->is_regular_file);
         EXPECT_EQ(from_listing->size, by_path->size);
         EXPECT_FALSE(from_listing->is_name_surrogate);
     }
@@ -211,6 +251,61 @@ TEST_F(Fs, FoldersRenameRemoveCopy)
     ASSERT_TRUE(platform::remove_file(dir / "copy"));
     EXPECT_FALSE(fs::exists(dir / "copy"));
     EXPECT_FALSE(platform::remove_file(dir / "copy"));
+}
+
+// The OS would read these paths only up to the NUL and reach real.pdf, sub or a new
+// file beside them; every function must fail as for a missing file and touch nothing.
+TEST_F(Fs, PathsHoldingNulNameNoFile)
+{
+    put_file(dir / "real.pdf", "secret");
+    put_file(dir / "other.txt", "other");
+    fs::create_directory(dir / "sub");
+    const auto with_nul = [&](std::string_view head, std::string_view tail) {
+        return platform::path_from_utf8(platform::path_to_utf8(dir / platform::path_from_utf8(head)) + '\0' +
+                                        std::string(tail));
+    };
+    const fs::path real = with_nul("real.pdf", "/../clip.mp4");
+    const fs::path folder = with_nul("sub", "x");
+    const fs::path fresh = with_nul("new.txt", "x");
+    const auto error_of = [](const auto& result) { return result ? std::string("succeeded") : result.error(); };
+    struct Case {
+        std::string_view name;
+        std::function<std::string()> run; // the error text
+    };
+    const Case cases[] = {
+        {"metadata", [&] { return error_of(platform::file_meta(real, FollowLinks::no)); }},
+        {"metadata, links followed", [&] { return error_of(platform::file_meta(real, FollowLinks::yes)); }},
+        {"folder metadata", [&] { return error_of(platform::file_meta(folder, FollowLinks::yes)); }},
+        {"listing", [&] { return error_of(platform::list_dir(folder)); }},
+        {"whole read", [&] { return error_of(platform::read_file(real)); }},
+        {"open for reading", [&] { return error_of(platform::File::open_read(real)); }},
+        {"open for writing", [&] { return error_of(platform::File::create_write(fresh)); }},
+        {"overwrite by opening", [&] { return error_of(platform::File::create_write(real)); }},
+        {"whole write", [&] { return error_of(platform::write_file(fresh, "x")); }},
+        {"synced write over a file", [&] { return error_of(platform::write_file_synced(real, "x")); }},
+        {"atomic write over a file", [&] { return error_of(platform::write_file_atomic(real, "x")); }},
+        {"create folders", [&] { return error_of(platform::create_dirs(with_nul("made", "x"))); }},
+        {"remove", [&] { return error_of(platform::remove_file(real)); }},
+        {"rename from", [&] { return error_of(platform::rename_replace(real, dir / "moved")); }},
+        {"rename over", [&] { return error_of(platform::rename_replace(dir / "other.txt", real)); }},
+        {"copy from", [&] { return error_of(platform::copy_file(real, dir / "copied")); }},
+        {"copy over", [&] { return error_of(platform::copy_file(dir / "other.txt", real)); }},
+        {"claim file", [&] { return error_of(platform::create_new_file(fresh, "x")); }},
+        {"modification time", [&] { return error_of(platform::file_modified_ns(real)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // ENOENT and ERROR_FILE_NOT_FOUND are both 2.
+        EXPECT_EQ(c.run(), platform::os_error_text(2));
+        EXPECT_EQ(file_bytes(dir / "real.pdf"), "secret");
+        EXPECT_EQ(file_bytes(dir / "other.txt"), "other");
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            names.insert(platform::path_to_utf8(entry.path().filename()));
+        EXPECT_EQ(names, (std::set<std::string>{"other.txt", "real.pdf", "sub"}));
+    }
+    EXPECT_TRUE(platform::check_no_nul(dir / "real.pdf"));
+    EXPECT_FALSE(platform::check_no_nul(real));
 }
 
 TEST(FsExe, CurrentExePathIsThisTestProgram)

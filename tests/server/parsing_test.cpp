@@ -43,6 +43,7 @@ std::string nested(std::size_t depth)
 
 TEST(BodyJsonTest, KeysReadAsTheirDefaultsUnlessWellTyped)
 {
+    const std::string nul(1, '\0');
     struct Case {
         std::string_view name;
         std::string body;
@@ -69,6 +70,15 @@ TEST(BodyJsonTest, KeysReadAsTheirDefaultsUnlessWellTyped)
         {"nesting past the limit", R"({"text":"deep","x":)" + nested(128) + "}", "", false},
         {"brackets inside strings do not nest", R"({"text":")" + std::string(300, '[') + R"("})", std::string(300, '['), false},
         {"escaped quote inside a string", R"({"text":"a\"[[","flag":true})", "a\"[[", true},
+        {"NUL and more after the value", R"({"text":"hi","flag":true})" + nul + "junk", "", false},
+        {"NUL alone after the value", R"({"text":"hi","flag":true})" + nul, "", false},
+        {"NUL inside trailing white space", "{\"text\":\"hi\",\"flag\":true} \n" + nul + " \t", "", false},
+        {"NUL after a number", R"({"flag":true,"text":"x","n":1)" + nul + "}", "", false},
+        {"NUL before the value", nul + R"({"text":"hi"})", "", false},
+        {"raw NUL inside a string", "{\"text\":\"a" + nul + "b\"}", "", false},
+        {"escaped NUL inside a string is text", R"({"text":"a\u0000b","flag":true})", "a" + nul + "b", true},
+        {"byte-order mark", "\xEF\xBB\xBF" R"({"text":"hi","flag":true})", "", false},
+        {"byte-order mark inside a string is text", "{\"text\":\"\xEF\xBB\xBF\"}", "\xEF\xBB\xBF", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,8 +90,9 @@ TEST(BodyJsonTest, KeysReadAsTheirDefaultsUnlessWellTyped)
 
 TEST(BodyJsonTest, BadBodiesGiveAnEmptyObject)
 {
-    for (const std::string& body : {std::string(), std::string("{"), nested(129), std::string("{} []")}) {
-        SCOPED_TRACE(body.substr(0, 20));
+    for (const std::string& body : {std::string(), std::string("{"), nested(129), std::string("{} []"),
+                                    std::string("[1]\0", 4), std::string("[1] \0 ", 6), std::string("\xEF\xBB\xBF[1]")}) {
+        SCOPED_TRACE(testing::PrintToString(body.substr(0, 20)));
         EXPECT_EQ(server::body_json(body), server::Json::object());
     }
     EXPECT_EQ(server::body_json(nested(128)).dump().size(), 256u);

@@ -4,6 +4,7 @@
 #include "server/connection.h"
 
 #include <fstream>
+#include <future>
 #include <sstream>
 
 namespace {
@@ -151,6 +152,53 @@ TEST_F(RequestTest, ContentLengthAboveTheCapReadsTwoMebibytes)
     const std::string head = hb("X-Local-Token: " + T + "\r\nContent-Length: 3000000\r\n");
     ASSERT_TRUE(conn->send_all(head + std::string(server::MAX_BODY_BYTES, ' ')));
     EXPECT_EQ(test::read_to_end(*conn), json_raw(200, "OK", heartbeat_json));
+}
+
+// A peer that sends one byte every 100 ms never waits out a single read, yet its request
+// must arrive whole within the request time limit (shortened here: that time-out is what
+// is under test). Past it the server closes the connection without a reply, long before
+// the last byte would have come.
+TEST(RequestTimeLimit, TricklingPeersAreClosedWithoutAReply)
+{
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    test::TempConfigHome home;
+    server::AcceptLoopTimes times;
+    times.request_limit = 2s;
+    test::LocalServer srv({}, false, times);
+    const std::string auth = "X-Local-Token: " + T + "\r\n";
+    const std::string long_head = hb(auth + "X-Padding: " + std::string(300, 'p') + "\r\n");
+    const std::string body_head = hb(auth + "Content-Length: 300\r\n");
+    struct Case {
+        std::string_view name;
+        std::string request;
+        std::size_t at_once; // the first bytes go out in one piece
+    };
+    const Case cases[] = {
+        {"head trickled", long_head, 0},
+        {"body trickled after a whole head", body_head + std::string(300, ' '), body_head.size()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        srv.state->page_seen.store(false);
+        const auto start = Clock::now();
+        auto conn = platform::connect_loopback(srv.port, 5s);
+        ASSERT_TRUE(conn);
+        auto reply = std::async(std::launch::async, [&] { return test::read_to_end(*conn); });
+        std::size_t sent = c.at_once;
+        bool closed = !conn->send_all(std::string_view(c.request).substr(0, sent));
+        while (!closed && sent < c.request.size()) {
+            if (reply.wait_for(100ms) == std::future_status::ready)
+                break;
+            closed = !conn->send_all(std::string_view(c.request).substr(sent++, 1));
+        }
+        EXPECT_LT(sent, c.request.size()) << "the whole request went out before the server gave up";
+        EXPECT_EQ(reply.get(), "");
+        EXPECT_GE(Clock::now() - start, times.request_limit);
+        EXPECT_FALSE(srv.state->page_seen.load());
+    }
+    // A request that comes at once is still answered.
+    EXPECT_EQ(test::split_reply(srv.call("POST", "/api/local/heartbeat")).body, heartbeat_json);
 }
 
 TEST(PageTest, EveryMarkerIsReplacedAndTheMarkerIsInThePageOnce)

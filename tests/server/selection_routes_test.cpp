@@ -186,6 +186,7 @@ TEST(AddPaths, MergeRulesAndTheJobRecord)
     const std::string ta_other = platform::path_to_utf8(a.parent_path()) + "//" + platform::path_to_utf8(a.filename());
 #endif
     const std::string missing = platform::path_to_utf8(rig.source("missing.pdf"));
+    const std::string nul(1, '\0');
     struct Case {
         std::string_view name;
         std::vector<fs::path> initial;
@@ -209,6 +210,12 @@ TEST(AddPaths, MergeRulesAndTheJobRecord)
         {"elements that are not strings are skipped", {a}, "done", json({{"paths", {1, nullptr, tb}}}).dump(), {a, b},
          "idle"},
         {"only missing paths change nothing", {a}, "done", json({{"paths", {missing}}}).dump(), {a}, "done"},
+        // The OS would see only the text before the NUL, the real a.pdf, and the name after
+        // it would make the target a video.
+        {"a path holding NUL names no file", {a}, "done",
+         json({{"paths", {ta + nul + "/../clip.mp4"}}, {"replace", true}}).dump(), {a}, "done"},
+        {"a path holding NUL is dropped beside a real one", {a}, "done",
+         json({{"paths", {ta + nul + "/../clip.mp4", tb}}, {"replace", true}}).dump(), {b}, "idle"},
         {"paths not an array change nothing", {a}, "error", json({{"paths", tb}}).dump(), {a}, "error"},
         {"a body that is not JSON changes nothing", {a}, "done", "{\"paths\": [", {a}, "done"},
     };

@@ -41,6 +41,8 @@ TEST(PathLines, Parsing)
         {"order, repeats and missing files kept", "Z:\\missing\nC:\\a\nZ:\\missing\n",
          paths_of({"Z:\\missing", "C:\\a", "Z:\\missing"})},
         {"invalid UTF-8 becomes U+FFFD", "C:\\\xFF.txt\n", paths_of({"C:\\\uFFFD.txt"})},
+        {"a line holding NUL names no file", "C:\\real.pdf" + std::string(1, '\0') + "\\..\\clip.mp4\r\nC:\\b\r\n",
+         paths_of({"C:\\b"})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

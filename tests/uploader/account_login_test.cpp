@@ -27,6 +27,10 @@ TEST_F(AccountRouteTest, LoginSendsTheTrimmedNameAndSortedKeys)
         {"values that are not text", R"({"username":5,"password":null})",
          R"({"device_name":"Windows","password":"","username":""})"},
         {"empty body", "", R"({"device_name":"Windows","password":"","username":""})"},
+        {"body followed by a NUL and more", std::string(R"({"username":"kim","password":"pw"})") + '\0' + "junk",
+         R"({"device_name":"Windows","password":"","username":""})"},
+        {"body after a byte-order mark", "\xEF\xBB\xBF" R"({"username":"kim","password":"pw"})",
+         R"({"device_name":"Windows","password":"","username":""})"},
         {"Korean name and password", R"({"username":"김철수","password":"비밀"})",
          R"({"device_name":"Windows","password":"비밀","username":"김철수"})"},
     };
@@ -109,6 +113,7 @@ TEST_F(AccountRouteTest, LoginFailuresChangeNothing)
     const std::string nested_128 = std::string(128, '[') + std::string(128, ']');
     const std::string nested_129 = std::string(129, '[') + std::string(129, ']');
     const std::string base = service.url();
+    const std::string nul(1, '\0');
     const FailureCase cases[] = {
         {"detail text", {{"status", 401}, {"json", {{"detail", "비밀번호가 틀렸습니다"}}}}, "비밀번호가 틀렸습니다"},
         {"empty detail", {{"status", 400}, {"json", {{"detail", ""}, {"message", "not this"}}}}, ""},
@@ -126,6 +131,12 @@ TEST_F(AccountRouteTest, LoginFailuresChangeNothing)
         {"JSON followed by more", {{"status", 400}, {"text", R"({"detail":"a"} x)"}},
          R"(서버 요청 실패 (HTTP 400): {"detail":"a"} x)"},
         {"invalid UTF-8 replaced", {{"status", 503}, {"body_b64", "Yf9i"}}, "서버 요청 실패 (HTTP 503): a\uFFFDb"},
+        {"JSON, NUL and more", {{"status", 400}, {"text", R"({"detail":"a"})" + nul + "junk"}},
+         "서버 요청 실패 (HTTP 400): {\"detail\":\"a\"}" + nul + "junk"},
+        {"JSON and a NUL inside trailing white space", {{"status", 400}, {"text", R"({"detail":"a"} )" + nul + "\n"}},
+         "서버 요청 실패 (HTTP 400): {\"detail\":\"a\"} " + nul + "\n"},
+        {"JSON and trailing white space", {{"status", 400}, {"text", "{\"detail\":\"a\"} \r\n"}}, "a"},
+        {"byte-order mark before JSON is skipped", {{"status", 400}, {"body_b64", "77u/eyJkZXRhaWwiOiJhIn0="}}, "a"},
         {"empty body", {{"status", 500}, {"text", ""}}, "서버 요청 실패 (HTTP 500): "},
         {"body of exactly 10 MiB", {{"status", 500}, {"text", "x"}, {"repeat", limit}},
          "서버 요청 실패 (HTTP 500): " + std::string(limit, 'x')},
@@ -133,6 +144,9 @@ TEST_F(AccountRouteTest, LoginFailuresChangeNothing)
         {"success not JSON", {{"text", "<html>"}}, "서버 응답 파싱 실패: ", true},
         {"success nested 129 levels", {{"text", nested_129}}, "서버 응답 파싱 실패: ", true},
         {"success followed by more", {{"text", R"({"api_key":"k"} {})"}}, "서버 응답 파싱 실패: ", true},
+        {"success, NUL and more", {{"text", R"({"api_key":"k"})" + nul + "{}"}}, "서버 응답 파싱 실패: ", true},
+        {"success and a NUL inside trailing white space", {{"text", R"({"api_key":"k"})" + ("\n" + nul) + " "}},
+         "서버 응답 파싱 실패: ", true},
         {"success over 10 MiB", {{"text", " "}, {"repeat", limit + 1}}, "서버 응답 파싱 실패: ", true},
         {"success nested 128 levels, no key", {{"text", nested_128}}, "API 인증키를 발급받지 못했습니다."},
         {"no api_key", {{"json", {{"username", "kim"}}}}, "API 인증키를 발급받지 못했습니다."},

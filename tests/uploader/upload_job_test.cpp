@@ -14,6 +14,7 @@
 
 #ifndef _WIN32
 #include "shell/stand_ins.h"
+#include "support/special_files.h"
 #endif
 
 namespace {
@@ -283,6 +284,40 @@ TEST(UploadJob, ArchivesCarryTheSources)
         EXPECT_TRUE(rig.leftover_archives().empty());
     }
 }
+
+#ifndef _WIN32
+
+// Opening a FIFO for reading waits for a writer: packing one would hold the job in
+// "zipping" for good, and the idle rule never ends a busy instance. FIFOs at top level
+// and inside a folder are left out, and the job ends.
+TEST(UploadJob, ItemsNeitherFileNorFolderAreLeftOut)
+{
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    rig.put("Docs/a.txt", "alpha");
+    rig.put("c.txt", "charlie");
+    const std::vector<fs::path> fifos = {rig.source("top.fifo"), rig.source("Docs/inner.fifo")};
+    for (const auto& fifo : fifos)
+        ASSERT_TRUE(test_support::try_fifo(fifo)) << fifo;
+    rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "f1"}}}}}});
+    rig.start({fifos[0], rig.source("Docs"), rig.source("c.txt")});
+    ASSERT_EQ(rig.start_upload(json::object()).status, 200);
+    const json job = rig.wait_for_end();
+    if (job["phase"] != "done")
+        test_support::release_fifo_readers(fifos);
+    ASSERT_EQ(job["phase"], "done") << job.dump();
+
+    const auto uploads = rig.uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    const json& listing = uploads.back()["multipart"]["parts"].back()["zip"];
+    std::set<std::string> names;
+    for (const auto& e : listing["entries"])
+        names.insert(e["name"].get<std::string>());
+    EXPECT_EQ(names, (std::set<std::string>{"Docs/a.txt", "c.txt"})) << listing.dump();
+    EXPECT_TRUE(rig.leftover_archives().empty());
+}
+
+#endif
 
 // A service that reads slowly: while the body goes out the state route shows a rising
 // figure below 99.5 with the sent and total megabytes; at the end every declared byte was

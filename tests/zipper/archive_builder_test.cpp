@@ -5,6 +5,7 @@
 #include "platform/os_error.h"
 #include "platform/process.h"
 #include "platform/unicode.h"
+#include "support/special_files.h"
 #include "support/scratch_dir.h"
 #include "zip_readers.h"
 #include "zipper/limited_file.h"
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <future>
 #include <regex>
 
 namespace {
@@ -221,6 +223,23 @@ TEST_F(ArchiveBuilder, HeaderFieldsAsZipinfoShowsThem)
         EXPECT_NE(shown->output.find(line), std::string::npos) << line << "\n" << shown->output;
 }
 
+// A chain of new folders below `dir` that ends in a folder whose path is `length`
+// characters long (folder names of at most 200 characters); nothing where the platform
+// cannot make such long paths (Windows).
+std::optional<fs::path> folder_of_length(fs::path dir, std::size_t length)
+{
+    for (std::size_t have = platform::path_to_utf8(dir).size(); have + 1 < length;) {
+        const std::size_t left = length - have; // a separator and a name
+        const std::size_t name = left <= 201 ? left - 1 : (left == 202 ? 199 : 200);
+        dir /= std::string(name, 'p');
+        std::error_code ec;
+        if (!fs::create_directory(dir, ec))
+            return std::nullopt;
+        have += 1 + name;
+    }
+    return dir;
+}
+
 struct FailureCase {
     std::string_view name;
     // Builds the tree; gives the selection, or nothing when the platform cannot make it.
@@ -233,14 +252,22 @@ TEST_F(ArchiveBuilder, FailuresGiveTheirMessageAndLeaveNoArchive)
     const FailureCase failures[] = {
         {"a source that cannot be opened names its entry",
          [](const fs::path& r, const fs::path&) -> std::optional<std::vector<fs::path>> {
-             put(r / "Docs/a.txt", "first");
-             // A socket has metadata but cannot be opened; only Python makes one portably here.
+             // Docs can be listed and its report.pdf looked up from the open listing, but
+             // the file's whole path is longer than POSIX opens (PATH_MAX, 4096 with its
+             // NUL), so its open fails, even for root, whom no permission stops. Docs's
+             // path has 4087 characters: Docs/a.txt has 4093, Docs/report.pdf 4098.
+             const auto parent = folder_of_length(r, 4082);
+             if (!parent)
+                 return std::nullopt;
+             const auto docs = *parent / "Docs";
+             fs::create_directory(docs);
+             put(docs / "a.txt", "first");
+             // Made from inside Docs: its own path is too long to create it by.
              auto made = zip_test::run_tool(
-                 "python3", {"-c", "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])",
-                             platform::path_to_utf8(r / "Docs/report.pdf")});
+                 "sh", {"-c", "cd \"$1\" && printf pdf > report.pdf", "sh", platform::path_to_utf8(docs)});
              if (!made || made->exit_code != 0)
                  return std::nullopt;
-             return std::vector<fs::path>{r / "Docs"};
+             return std::vector<fs::path>{docs};
          },
          "파일 읽기 실패 (Docs/report.pdf): "},
         {"temporary folder not writable",
@@ -273,6 +300,39 @@ TEST_F(ArchiveBuilder, FailuresGiveTheirMessageAndLeaveNoArchive)
             ADD_FAILURE() << "left behind: " << left;
     }
 }
+
+#ifndef _WIN32
+
+// Opening a FIFO for reading waits for a writer, so packing one would hold the job in
+// "zipping" for good; a socket cannot be opened at all. Items that are neither file nor
+// folder are left out, at top level as inside folders, and the archive completes.
+TEST_F(ArchiveBuilder, ItemsNeitherFileNorFolderAreSkipped)
+{
+    using namespace std::chrono_literals;
+    const fs::path r = m_scratch / "src";
+    put(r / "Docs/a.txt", "alpha");
+    put(r / "b.txt", "bravo");
+    const std::vector<fs::path> fifos = {r / "top.fifo", r / "Docs/inner.fifo", r / "Docs/sub/deeper.fifo"};
+    fs::create_directories(r / "Docs/sub");
+    for (const auto& fifo : fifos)
+        ASSERT_TRUE(test_support::try_fifo(fifo)) << fifo;
+    ASSERT_TRUE(test_support::try_socket(r / "Docs/report.pdf"));
+
+    std::atomic<std::uint64_t> done{0};
+    auto building = std::async(std::launch::async, [&] {
+        return zipper::build_archive({r / "top.fifo", r / "Docs", r / "b.txt", r / "Docs/report.pdf"}, done);
+    });
+    if (building.wait_for(60s) != std::future_status::ready) {
+        ADD_FAILURE() << "the build is blocked";
+        test_support::release_fifo_readers(fifos);
+    }
+    const auto archive = building.get();
+    ASSERT_TRUE(archive) << archive.error();
+    EXPECT_EQ(done.load(), 10u);
+    zip_test::expect_archive(*archive, {{"Docs/a.txt", "alpha"}, {"b.txt", "bravo"}}, Order::any);
+}
+
+#endif
 
 TEST_F(ArchiveBuilder, SourceAndFolderErrorsOfTheParts)
 {

@@ -3,6 +3,7 @@
 #endif
 #include "platform/file.h"
 
+#include "platform/fs.h"
 #include "platform/os_error.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@ namespace {
 
 core::Result<std::intptr_t> open_fd(const std::filesystem::path& path, int flags)
 {
+    VANO_TRY(check_no_nul(path));
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0)
         return core::fail(last_os_error_text());

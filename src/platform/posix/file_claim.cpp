@@ -3,6 +3,7 @@
 #endif
 #include "platform/file_claim.h"
 
+#include "platform/fs.h"
 #include "platform/os_error.h"
 
 #include <cerrno>
@@ -14,6 +15,7 @@ namespace platform {
 
 core::Result<void> create_new_file(const std::filesystem::path& path, std::string_view bytes)
 {
+    VANO_TRY(check_no_nul(path));
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return core::fail(last_os_error_text());
@@ -32,6 +34,7 @@ core::Result<void> create_new_file(const std::filesystem::path& path, std::strin
 
 core::Result<std::int64_t> file_modified_ns(const std::filesystem::path& path)
 {
+    VANO_TRY(check_no_nul(path));
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return core::fail(last_os_error_text());

@@ -48,6 +48,7 @@ enum class Durability { none, synced };
 
 core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
 {
+    VANO_TRY(check_no_nul(path));
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() < 0)
         return core::fail(last_os_error_text());
@@ -72,6 +73,7 @@ FileMeta meta_of(const struct stat& st)
 {
     FileMeta meta;
     meta.is_dir = S_ISDIR(st.st_mode);
+    meta.is_regular_file = S_ISREG(st.st_mode);
     meta.is_name_surrogate = S_ISLNK(st.st_mode);
     meta.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     return meta;
@@ -123,8 +125,16 @@ private:
 
 } // namespace
 
+core::Result<void> check_no_nul(const fs::path& path)
+{
+    if (path.native().find('\0') != std::string::npos)
+        return core::fail(os_error_text(ENOENT));
+    return core::ok();
+}
+
 core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
 {
+    VANO_TRY(check_no_nul(path));
     struct stat st {};
     const int rc = follow == FollowLinks::yes ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     if (rc != 0)
@@ -134,6 +144,7 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
 
 core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
 {
+    VANO_TRY(check_no_nul(dir));
     DIR* d = ::opendir(dir.c_str());
     if (!d)
         return core::fail(last_os_error_text());
@@ -142,6 +153,7 @@ core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
 
 core::Result<std::string> read_file(const fs::path& path)
 {
+    VANO_TRY(check_no_nul(path));
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return core::fail(last_os_error_text());
@@ -173,6 +185,7 @@ core::Result<void> write_file_synced(const fs::path& path, std::string_view byte
 
 core::Result<void> create_dirs(const fs::path& dir)
 {
+    VANO_TRY(check_no_nul(dir));
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec)
@@ -182,6 +195,8 @@ core::Result<void> create_dirs(const fs::path& dir)
 
 core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
 {
+    VANO_TRY(check_no_nul(from));
+    VANO_TRY(check_no_nul(to));
     if (::rename(from.c_str(), to.c_str()) != 0)
         return core::fail(last_os_error_text());
     return core::ok();
@@ -189,6 +204,7 @@ core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
 
 core::Result<void> remove_file(const fs::path& path)
 {
+    VANO_TRY(check_no_nul(path));
     if (::unlink(path.c_str()) != 0)
         return core::fail(last_os_error_text());
     return core::ok();
@@ -196,6 +212,8 @@ core::Result<void> remove_file(const fs::path& path)
 
 core::Result<void> copy_file(const fs::path& from, const fs::path& to)
 {
+    VANO_TRY(check_no_nul(from));
+    VANO_TRY(check_no_nul(to));
     std::error_code ec;
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     if (ec)

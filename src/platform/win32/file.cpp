@@ -3,6 +3,7 @@
 #endif
 #include "platform/file.h"
 
+#include "platform/fs.h"
 #include "platform/os_error.h"
 
 #include <windows.h>
@@ -22,6 +23,7 @@ HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 core::Result<std::intptr_t> open_handle(const std::filesystem::path& path, DWORD access, DWORD disposition)
 {
+    VANO_TRY(check_no_nul(path));
     const HANDLE h = ::CreateFileW(path.c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return core::fail(last_os_error_text());

@@ -3,6 +3,7 @@
 #endif
 #include "platform/file_claim.h"
 
+#include "platform/fs.h"
 #include "platform/os_error.h"
 
 #include <windows.h>
@@ -18,6 +19,7 @@ constexpr std::int64_t filetime_unix_offset = 116'444'736'000'000'000;
 
 core::Result<void> create_new_file(const std::filesystem::path& path, std::string_view bytes)
 {
+    VANO_TRY(check_no_nul(path));
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -36,6 +38,7 @@ core::Result<void> create_new_file(const std::filesystem::path& path, std::strin
 
 core::Result<std::int64_t> file_modified_ns(const std::filesystem::path& path)
 {
+    VANO_TRY(check_no_nul(path));
     // Opening the file (not reading the directory entry) follows links.
     HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

@@ -55,6 +55,7 @@ enum class Durability { none, synced };
 
 core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
 {
+    VANO_TRY(check_no_nul(path));
     Handle h(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr));
     if (!h.valid())
@@ -82,6 +83,7 @@ FileMeta meta_of(DWORD attributes, DWORD size_high, DWORD size_low, DWORD tag)
     if (!meta.is_dir)
         meta.size = (static_cast<std::uint64_t>(size_high) << 32) | size_low;
     meta.is_name_surrogate = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag & name_surrogate_bit) != 0;
+    meta.is_regular_file = !meta.is_dir && !meta.is_name_surrogate && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
     return meta;
 }
 
@@ -140,8 +142,16 @@ private:
 
 } // namespace
 
+core::Result<void> check_no_nul(const fs::path& path)
+{
+    if (path.native().find(L'\0') != std::wstring::npos)
+        return core::fail(os_error_text(ERROR_FILE_NOT_FOUND));
+    return core::ok();
+}
+
 core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
 {
+    VANO_TRY(check_no_nul(path));
     if (follow == FollowLinks::yes) {
         Handle h(CreateFileW(path.c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!h.valid()) {
@@ -159,8 +169,11 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
         if (!GetFileInformationByHandle(h.get(), &info))
             return core::fail(last_os_error_text());
         // Followed to its end: whatever the target is, it is no longer the link.
-        return meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
-                       info.nFileSizeLow, 0);
+        FileMeta meta = meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
+                                info.nFileSizeLow, 0);
+        // A pipe or a device opened by its name is no file of the disk.
+        meta.is_regular_file = meta.is_regular_file && GetFileType(h.get()) == FILE_TYPE_DISK;
+        return meta;
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
@@ -181,6 +194,7 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
 
 core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
 {
+    VANO_TRY(check_no_nul(dir));
     std::wstring pattern = dir.native();
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/')
         pattern += L'\\';
@@ -200,6 +214,7 @@ core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
 
 core::Result<std::string> read_file(const fs::path& path)
 {
+    VANO_TRY(check_no_nul(path));
     Handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid())
@@ -229,6 +244,7 @@ core::Result<void> write_file_synced(const fs::path& path, std::string_view byte
 
 core::Result<void> create_dirs(const fs::path& dir)
 {
+    VANO_TRY(check_no_nul(dir));
     const std::wstring full = without_trailing_separators(dir.native());
     if (full.empty())
         return core::ok();
@@ -254,6 +270,8 @@ core::Result<void> create_dirs(const fs::path& dir)
 
 core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
 {
+    VANO_TRY(check_no_nul(from));
+    VANO_TRY(check_no_nul(to));
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
         return core::fail(last_os_error_text());
     return core::ok();
@@ -261,6 +279,7 @@ core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
 
 core::Result<void> remove_file(const fs::path& path)
 {
+    VANO_TRY(check_no_nul(path));
     if (!DeleteFileW(path.c_str()))
         return core::fail(last_os_error_text());
     return core::ok();
@@ -268,6 +287,8 @@ core::Result<void> remove_file(const fs::path& path)
 
 core::Result<void> copy_file(const fs::path& from, const fs::path& to)
 {
+    VANO_TRY(check_no_nul(from));
+    VANO_TRY(check_no_nul(to));
     if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
         return core::fail(last_os_error_text());
     return core::ok();
