@@ -1,6 +1,7 @@
 #include "platform/http_client.h"
 
 #include "platform/process.h"
+#include "support/host_program.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ public:
         std::filesystem::create_directories(std::filesystem::path(m_folder));
         const std::string port_file = m_folder + "/port";
         platform::ProcessSpec spec;
-        spec.program = "/usr/bin/python3";
+        spec.program = test_support::host_program("/usr/bin/python3");
         spec.args = {std::string(VANO_SOURCE_DIR) + "/tools/http_test_server.py", "--port-file", port_file};
         if (tls)
             spec.args.insert(spec.args.end(), {"--tls", m_folder});
