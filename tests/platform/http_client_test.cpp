@@ -305,6 +305,39 @@ TEST_F(HttpClientTest, FollowsAtMostFiveRedirects)
     }
 }
 
+TEST_F(HttpClientTest, RedirectsAreRepliesWhenTheRequestFollowsNone)
+{
+    const auto over_asked = std::make_shared<bool>(false);
+    const auto payload = std::make_shared<const std::string>("payload");
+    struct Case {
+        std::string_view name;
+        platform::HttpRequest request;
+        int status; // the redirect's own; a followed one would end in 200 at /redirect/0
+    };
+    const Case cases[] = {
+        {"302 to a get", {.url = s_server->url("/redirect/1")}, 302},
+        {"301 to a get", {.url = s_server->url("/redirect/1?code=301")}, 301},
+        {"303 after a post", {.method = "POST", .url = s_server->url("/redirect/1?code=303"), .body = *payload}, 303},
+        {"307 after a post of bytes",
+         {.method = "POST", .url = s_server->url("/redirect/3?code=307"), .body = *payload}, 307},
+        {"308 after a streamed post, which a followed redirect would fail",
+         {.method = "POST", .url = s_server->url("/redirect/1?code=308"),
+          .body = stream_of(payload, 100, over_asked, 7)},
+         308},
+    };
+    const platform::HttpClient client(short_timeouts());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto request = c.request;
+        request.redirects = platform::Redirects::none;
+        const auto reply = send_keeping_all(client, std::move(request));
+        ASSERT_TRUE(reply) << reply.error();
+        EXPECT_EQ(reply->status, c.status);
+        EXPECT_EQ(reply->body, "");
+        EXPECT_FALSE(reply->body_error);
+    }
+}
+
 TEST_F(HttpClientTest, FailuresWithoutAReplyCarryADescription)
 {
     const std::string dead = dead_address();

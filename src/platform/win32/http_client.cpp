@@ -380,8 +380,8 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
     Hop hop{request.url.substr(0, request.url.find('#')), request.method, &request.body};
     for (DWORD redirects = 0;; ++redirects) {
         Exchange ex = VANO_TRY(exchange(session.get(), hop, headers, read_ms));
-        const auto location = is_redirect_status(ex.status) ? query_header(ex.request.get(), WINHTTP_QUERY_LOCATION)
-                                                            : std::nullopt;
+        const bool follow = request.redirects == Redirects::follow && is_redirect_status(ex.status);
+        const auto location = follow ? query_header(ex.request.get(), WINHTTP_QUERY_LOCATION) : std::nullopt;
         if (!location) {
             HttpResponse response;
             response.status = static_cast<std::uint16_t>(std::min<DWORD>(ex.status, 65535));
