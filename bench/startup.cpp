@@ -56,7 +56,8 @@ int main(int argc, char** argv)
 {
     if (argc != 2)
         return fail("usage: bench_startup PATH/TO/vano-duvid");
-    const std::filesystem::path exe = argv[1];
+    // A full path: the Windows build starts no program by a relative name.
+    const std::filesystem::path exe = std::filesystem::absolute(argv[1]);
     const auto root = platform::temp_dir() / ("vano-bench-" + std::to_string(Clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(root);
     platform::set_env_var("APPDATA", platform::path_to_utf8(root / "appdata"));

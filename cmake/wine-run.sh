@@ -16,4 +16,9 @@ if [ "${1:-}" = "--warm-up" ]; then
 fi
 mkdir -p "$WINEPREFIX"
 flock -o "$WINEPREFIX/.warm-up.lock" "$0" --warm-up   # -o: the services must not inherit the lock
+# Overrides that a test adds for itself and the processes it starts: wine takes them from the
+# Unix environment a process starts with, never from its parent's Windows environment.
+if [ -n "${VANO_TEST_DLL_OVERRIDES:-}" ]; then
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$VANO_TEST_DLL_OVERRIDES"
+fi
 exec wine "$@"

@@ -53,6 +53,9 @@ bool notify_running_instance(const ActiveSession& session, const std::vector<std
     request.url = "http://127.0.0.1:" + std::to_string(session.port) + "/api/local/add-paths";
     request.headers = {{"X-Local-Token", session.token}, {"Content-Type", "application/json"}};
     request.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Only the announced port itself can take the paths: a stale or foreign port that
+    // redirects elsewhere has not taken them, whatever answers at the other end.
+    request.redirects = platform::Redirects::none;
 
     const platform::HttpClient client(platform::HttpTimeouts{
         std::chrono::milliseconds(HANDOFF_CONNECT_TIMEOUT_MS),

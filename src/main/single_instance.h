@@ -45,8 +45,9 @@ inline constexpr int HANDOFF_IO_TIMEOUT_MS = 500;
 // malformed file.
 [[nodiscard]] std::optional<ActiveSession> read_active_session();
 
-// Posts the paths to the announced instance; true only when it answered 200. Every
-// failure (refused, slow, any other status) gives false. Requires a non-empty list.
+// Posts the paths to the announced instance; true only when it answered 200 itself. Every
+// failure (refused, slow, any other status, a redirect, which is not followed) gives false.
+// Requires a non-empty list.
 [[nodiscard]] bool notify_running_instance(const ActiveSession& session,
                                            const std::vector<std::filesystem::path>& paths);
 

@@ -17,8 +17,8 @@ namespace platform {
 class ChildProcess {
 public:
     // Starts `program` with `args` (input from the null device, output and error piped,
-    // the environment inherited; on Windows with CREATE_NO_WINDOW). Failure is the OS
-    // error text.
+    // the environment inherited; on Windows with CREATE_NO_WINDOW). `program` is a full
+    // path, or a name as ProcessSpec::program takes it. Failure is the OS error text.
     [[nodiscard]] static core::Result<ChildProcess> start(const std::filesystem::path& program,
                                                           const std::vector<std::string>& args);
 

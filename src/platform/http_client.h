@@ -1,7 +1,8 @@
 #pragma once
 // Blocking HTTP/1.1 client with TLS: libcurl on POSIX, WinHTTP on Windows.
 //
-// Both builds behave alike: at most 5 redirects are followed, the environment's proxy
+// Both builds behave alike: at most 5 redirects are followed (none when the request says
+// so), the environment's proxy
 // variables are never consulted (connections always go direct), and HTTPS verifies the
 // certificate chain and the host name (against a root set compiled into the program on
 // POSIX, the system's root store on Windows). Verification cannot be turned off.
@@ -48,6 +49,12 @@ struct HttpTimeouts {
     std::chrono::milliseconds write{20000};
 };
 
+// Whether a request follows the redirects it is answered with.
+enum class Redirects {
+    follow, // up to 5, as HttpClient::send describes
+    none,   // a redirect reply (301, 302, 303, 307, 308) is the reply; its Location is not visited
+};
+
 struct HttpRequest {
     std::string method = "GET";
     // "http://" or "https://" URL, already percent-encoded where needed.
@@ -60,6 +67,7 @@ struct HttpRequest {
     std::variant<std::monostate, std::string, HttpStreamBody> body{};
     // Most bytes of the reply's body to keep; reading stops at the first byte past it.
     std::size_t max_body_bytes = 0;
+    Redirects redirects = Redirects::follow;
 };
 
 struct HttpResponse {
@@ -79,12 +87,12 @@ class HttpClient {
 public:
     explicit HttpClient(HttpTimeouts timeouts) : m_timeouts(timeouts) {}
 
-    // Sends the request and waits for the final reply, following up to 5 redirects.
-    // Any reply, whatever its status, is a success. Fails, with the client library's own
-    // description of the cause (or the body reader's message), when no reply arrived: a bad
-    // URL, name look-up, connection refused, TLS or certificate failure, a time-out, a
-    // sixth redirect, a redirect from HTTPS to plain HTTP, or a connection that broke
-    // before the reply's head was complete. A method or header name that is not an
+    // Sends the request and waits for the final reply, following up to 5 redirects unless
+    // the request asks for Redirects::none. Any reply, whatever its status, is a success.
+    // Fails, with the client library's own description of the cause (or the body reader's
+    // message), when no reply arrived: a bad URL, name look-up, connection refused, TLS or
+    // certificate failure, a time-out, a sixth redirect, a redirect from HTTPS to plain
+    // HTTP, or a connection that broke before the reply's head was complete. A method or header name that is not an
     // RFC 9110 token, or a header value holding CR, LF or NUL, fails before anything is sent.
     [[nodiscard]] core::Result<HttpResponse> send(HttpRequest request) const;
 

@@ -26,8 +26,10 @@ enum class WaitMode {
 };
 
 struct ProcessSpec {
-    // Found by the platform's program search: PATH on POSIX (posix_spawnp); on Windows
-    // CreateProcessW's search, which adds ".exe".
+    // A full path, or a program name. POSIX looks a name up on PATH (posix_spawnp). Windows
+    // never searches: it knows only the system programs "reg", "cmd" and "powershell",
+    // which it starts from the system folder, and refuses any other name or relative path
+    // as a program not found (its own search would try the current folder first).
     std::string program;
     // Passed as they are on POSIX; joined by join_command_line on Windows.
     std::vector<std::string> args;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -161,13 +162,15 @@ TEST_F(SessionFiles, FailedRenameLeavesTheTemporaryFileAndTheOldAnnouncement)
 }
 
 // Accepts one connection, reads one request with its body and answers `reply` after
-// `delay` (nothing at all when `reply` is empty). Gives the request's raw bytes.
-std::string serve_once(platform::Listener& listener, const std::string& reply, std::chrono::milliseconds delay)
+// `delay` (nothing at all when `reply` is empty). Gives the request's raw bytes, or
+// "<no connection>" when none came within 5 s or by the time `stop` was set.
+std::string serve_once(platform::Listener& listener, const std::string& reply, std::chrono::milliseconds delay,
+                       const std::atomic<bool>* stop = nullptr)
 {
     platform::AcceptOutcome got;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while ((got = listener.accept()).status != platform::AcceptStatus::accepted) {
-        if (std::chrono::steady_clock::now() > deadline)
+        if (std::chrono::steady_clock::now() > deadline || (stop != nullptr && stop->load()))
             return "<no connection>";
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -202,10 +205,18 @@ TEST(Handoff, SendsThePathsAndCountsOnlyAPromptStatus200)
         bool accepted;
     };
     const std::string tail = "Content-Length: 2\r\nConnection: close\r\n\r\n{}";
+    // "{other}" stands for the port of a second server, which answers 200 to anything.
+    const std::string to_other = "Location: http://127.0.0.1:{other}/api/local/add-paths\r\n";
     const Case cases[] = {
         {"200", "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(0), true},
         {"204", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n", std::chrono::milliseconds(0), false},
         {"302 without a target", "HTTP/1.1 302 Found\r\n" + tail, std::chrono::milliseconds(0), false},
+        {"302 to a server that answers 200", "HTTP/1.1 302 Found\r\n" + to_other + tail,
+         std::chrono::milliseconds(0), false},
+        {"307 to a server that answers 200", "HTTP/1.1 307 Temporary Redirect\r\n" + to_other + tail,
+         std::chrono::milliseconds(0), false},
+        {"308 to a server that answers 200", "HTTP/1.1 308 Permanent Redirect\r\n" + to_other + tail,
+         std::chrono::milliseconds(0), false},
         {"403", "HTTP/1.1 403 Forbidden\r\n" + tail, std::chrono::milliseconds(0), false},
         {"200 after the read time-out", "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(900), false},
         {"closed without a reply", "", std::chrono::milliseconds(0), false},
@@ -219,11 +230,27 @@ TEST(Handoff, SendsThePathsAndCountsOnlyAPromptStatus200)
         ASSERT_TRUE(listener->set_nonblocking());
         const auto port = listener->local_port();
         ASSERT_TRUE(port);
-        std::string raw;
-        std::thread server([&] { raw = serve_once(*listener, c.reply, c.delay); });
+        auto other = platform::Listener::open_loopback(0, 8);
+        ASSERT_TRUE(other);
+        ASSERT_TRUE(other->set_nonblocking());
+        const auto other_port = other->local_port();
+        ASSERT_TRUE(other_port);
+        std::string reply = c.reply;
+        if (const auto at = reply.find("{other}"); at != std::string::npos)
+            reply.replace(at, 7, std::to_string(*other_port));
+
+        std::string raw, other_raw;
+        std::atomic<bool> done{false};
+        std::thread server([&] { raw = serve_once(*listener, reply, c.delay); });
+        std::thread other_server(
+            [&] { other_raw = serve_once(*other, "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(0), &done); });
         const bool accepted = app::notify_running_instance(app::ActiveSession{*port, "tok\"en", 0}, paths);
+        done = true;
         server.join();
+        other_server.join();
         EXPECT_EQ(accepted, c.accepted);
+        // The paths go to the announced port or nowhere.
+        EXPECT_EQ(other_raw, "<no connection>");
         EXPECT_TRUE(raw.starts_with("POST /api/local/add-paths HTTP/1.1\r\n")) << raw;
         EXPECT_NE(raw.find("\r\nX-Local-Token: tok\"en\r\n"), std::string::npos) << raw;
         EXPECT_NE(raw.find("\r\nContent-Type: application/json\r\n"), std::string::npos) << raw;

@@ -1,6 +1,7 @@
 #include "platform/http_client.h"
 
 #include "platform/process.h"
+#include "support/host_program.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ public:
         std::filesystem::create_directories(std::filesystem::path(m_folder));
         const std::string port_file = m_folder + "/port";
         platform::ProcessSpec spec;
-        spec.program = "/usr/bin/python3";
+        spec.program = test_support::host_program("/usr/bin/python3");
         spec.args = {std::string(VANO_SOURCE_DIR) + "/tools/http_test_server.py", "--port-file", port_file};
         if (tls)
             spec.args.insert(spec.args.end(), {"--tls", m_folder});
@@ -301,6 +302,39 @@ TEST_F(HttpClientTest, FollowsAtMostFiveRedirects)
             ASSERT_FALSE(reply) << reply->status;
             EXPECT_FALSE(reply.error().empty());
         }
+    }
+}
+
+TEST_F(HttpClientTest, RedirectsAreRepliesWhenTheRequestFollowsNone)
+{
+    const auto over_asked = std::make_shared<bool>(false);
+    const auto payload = std::make_shared<const std::string>("payload");
+    struct Case {
+        std::string_view name;
+        platform::HttpRequest request;
+        int status; // the redirect's own; a followed one would end in 200 at /redirect/0
+    };
+    const Case cases[] = {
+        {"302 to a get", {.url = s_server->url("/redirect/1")}, 302},
+        {"301 to a get", {.url = s_server->url("/redirect/1?code=301")}, 301},
+        {"303 after a post", {.method = "POST", .url = s_server->url("/redirect/1?code=303"), .body = *payload}, 303},
+        {"307 after a post of bytes",
+         {.method = "POST", .url = s_server->url("/redirect/3?code=307"), .body = *payload}, 307},
+        {"308 after a streamed post, which a followed redirect would fail",
+         {.method = "POST", .url = s_server->url("/redirect/1?code=308"),
+          .body = stream_of(payload, 100, over_asked, 7)},
+         308},
+    };
+    const platform::HttpClient client(short_timeouts());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto request = c.request;
+        request.redirects = platform::Redirects::none;
+        const auto reply = send_keeping_all(client, std::move(request));
+        ASSERT_TRUE(reply) << reply.error();
+        EXPECT_EQ(reply->status, c.status);
+        EXPECT_EQ(reply->body, "");
+        EXPECT_FALSE(reply->body_error);
     }
 }
 

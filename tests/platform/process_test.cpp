@@ -173,6 +173,47 @@ TEST(Process, InputToAChildThatNeverReadsFailsWithoutWaiting)
     EXPECT_FALSE(result->exit_code);
 }
 
+#ifdef _WIN32
+// Windows never searches for a program: a copy of this binary in the current folder starts
+// only by its full path; any other name of it is a program not found.
+TEST(Process, OnlyAFullPathStartsAProgramOfOurOwn)
+{
+    test_support::ScratchDir dir;
+    const auto self = platform::current_exe_path();
+    ASSERT_TRUE(self);
+    std::filesystem::copy_file(*self, dir / "helper.exe");
+    const auto old_cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const std::string drive = platform::path_to_utf8(dir.path()).substr(0, 2);
+    test_support::ScopedEnv mode(child_var, "silent");
+    struct Case {
+        std::string name;
+        bool starts;
+    };
+    const Case cases[] = {
+        {platform::path_to_utf8(dir / "helper.exe"), true},
+        {"helper.exe", false},
+        {"helper", false},
+        {".\\helper.exe", false},
+        {drive + "helper.exe", false},
+        {"reg.exe", false},
+        {"REG", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::ProcessSpec spec;
+        spec.program = c.name;
+        const auto result = platform::run(spec);
+        EXPECT_EQ(result.has_value(), c.starts);
+        if (result)
+            EXPECT_EQ(result->exit_code, 0);
+        else
+            EXPECT_TRUE(result.error().ends_with(" (os error 2)")) << result.error();
+    }
+    std::filesystem::current_path(old_cwd);
+}
+#endif
+
 TEST(Process, DetachedChildMayNotHaveCapturedStreams)
 {
     platform::ProcessSpec spec = self_spec();

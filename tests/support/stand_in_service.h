@@ -7,6 +7,7 @@
 // one Python service started as a detached child.
 
 #include "platform/process.h"
+#include "support/host_program.h"
 
 #include <nlohmann/json.hpp>
 
@@ -41,7 +42,8 @@ public:
 
         const std::string source = VANO_SOURCE_DIR;
         platform::ProcessSpec spec;
-        spec.program = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+        const std::string python = host_program("/usr/bin/python3");
+        spec.program = std::filesystem::exists(python) ? python : "python3";
         spec.args = {source + "/tools/stand_in_service.py", "--quiet", "--dir", m_work.generic_string()};
         if (scheme == Scheme::https_self_signed) {
             spec.args.insert(spec.args.end(), {"--tls-cert", source + "/tests/uploader/data/self_signed.crt",

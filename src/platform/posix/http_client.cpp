@@ -53,6 +53,7 @@ struct Transfer {
     bool connected = false;
     Clock::time_point last_activity = Clock::now();
 
+    bool follow_redirects = true;
     // The head of the reply that libcurl will not follow has ended.
     bool head_complete = false;
     bool location_seen = false;
@@ -126,7 +127,7 @@ std::size_t read_header(char* data, std::size_t size, std::size_t count, void* u
     } else if (line == "\r\n" || line == "\n") {
         long code = 0;
         curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &code);
-        if (code >= 200 && !(is_redirect_status(code) && t.location_seen))
+        if (code >= 200 && !(t.follow_redirects && is_redirect_status(code) && t.location_seen))
             t.head_complete = true;
     }
     return size * count;
@@ -190,7 +191,7 @@ core::Result<void> configure(CURL* easy, const HttpRequest& request, const HttpT
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https")));
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1))));
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L)));
-    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L)));
+    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, t.follow_redirects ? 1L : 0L)));
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, max_redirects)));
     // Never a proxy, whatever http_proxy, HTTPS_PROXY, ALL_PROXY or NO_PROXY say.
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_PROXY, "")));
@@ -249,6 +250,7 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
     t.request = &request;
     t.body_length = body_length(request);
     t.max_body_bytes = request.max_body_bytes;
+    t.follow_redirects = request.redirects == Redirects::follow;
 
     const bool has_body = !std::holds_alternative<std::monostate>(request.body);
     const auto headers = VANO_TRY(header_list(request, has_body));

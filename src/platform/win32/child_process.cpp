@@ -6,6 +6,7 @@
 #include "platform/command_line.h"
 #include "platform/os_error.h"
 #include "platform/unicode.h"
+#include "platform/win32/program_path.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -29,6 +30,7 @@ void close_handle(std::intptr_t& h)
 
 core::Result<ChildProcess> ChildProcess::start(const std::filesystem::path& program, const std::vector<std::string>& args)
 {
+    const std::wstring application = VANO_TRY(win32::program_path(path_to_utf8(program)));
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE out_r = nullptr, out_w = nullptr, err_r = nullptr, err_w = nullptr;
     if (!CreatePipe(&out_r, &out_w, &inherit, 0))
@@ -62,11 +64,10 @@ core::Result<ChildProcess> ChildProcess::start(const std::filesystem::path& prog
     si.StartupInfo.hStdError = err_w;
     si.lpAttributeList = have_list ? list : nullptr;
     PROCESS_INFORMATION pi{};
-    const std::string utf8_program = path_to_utf8(program);
-    std::wstring line = win32::widen(join_command_line(utf8_program, args));
+    std::wstring line = win32::widen(join_command_line(win32::narrow(application), args));
     // Suspended until it sits in the job, so that nothing it starts escapes the job.
     const DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | (have_list ? EXTENDED_STARTUPINFO_PRESENT : 0);
-    const BOOL ok = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+    const BOOL ok = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                    &si.StartupInfo, &pi);
     std::string error = ok ? std::string() : last_os_error_text();
     if (have_list)

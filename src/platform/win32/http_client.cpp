@@ -5,6 +5,7 @@
 
 #include "platform/http_client_parts.h"
 #include "platform/os_error.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -24,13 +25,60 @@ constexpr DWORD wsa_timed_out = 10060;
 // Pieces of 16–64 KiB keep WinHTTP's per-write cost small.
 constexpr std::size_t io_piece_bytes = 64 * 1024;
 
+// WinHTTP is not on the KnownDLLs list: it is loaded from the system folder when the first
+// request is sent, never imported (see system_library.h).
+struct WinHttp {
+    HMODULE module = nullptr;
+    decltype(&::WinHttpOpen) open = nullptr;
+    decltype(&::WinHttpCloseHandle) close_handle = nullptr;
+    decltype(&::WinHttpSetTimeouts) set_timeouts = nullptr;
+    decltype(&::WinHttpSetOption) set_option = nullptr;
+    decltype(&::WinHttpCrackUrl) crack_url = nullptr;
+    decltype(&::WinHttpConnect) connect = nullptr;
+    decltype(&::WinHttpOpenRequest) open_request = nullptr;
+    decltype(&::WinHttpSendRequest) send_request = nullptr;
+    decltype(&::WinHttpWriteData) write_data = nullptr;
+    decltype(&::WinHttpReceiveResponse) receive_response = nullptr;
+    decltype(&::WinHttpQueryHeaders) query_headers = nullptr;
+    decltype(&::WinHttpReadData) read_data = nullptr;
+};
+
+core::Result<WinHttp> load_winhttp()
+{
+    WinHttp api;
+    api.module = VANO_TRY(win32::load_system_library(L"winhttp.dll"));
+    VANO_TRY(win32::bind_function(api.open, api.module, "WinHttpOpen"));
+    VANO_TRY(win32::bind_function(api.close_handle, api.module, "WinHttpCloseHandle"));
+    VANO_TRY(win32::bind_function(api.set_timeouts, api.module, "WinHttpSetTimeouts"));
+    VANO_TRY(win32::bind_function(api.set_option, api.module, "WinHttpSetOption"));
+    VANO_TRY(win32::bind_function(api.crack_url, api.module, "WinHttpCrackUrl"));
+    VANO_TRY(win32::bind_function(api.connect, api.module, "WinHttpConnect"));
+    VANO_TRY(win32::bind_function(api.open_request, api.module, "WinHttpOpenRequest"));
+    VANO_TRY(win32::bind_function(api.send_request, api.module, "WinHttpSendRequest"));
+    VANO_TRY(win32::bind_function(api.write_data, api.module, "WinHttpWriteData"));
+    VANO_TRY(win32::bind_function(api.receive_response, api.module, "WinHttpReceiveResponse"));
+    VANO_TRY(win32::bind_function(api.query_headers, api.module, "WinHttpQueryHeaders"));
+    VANO_TRY(win32::bind_function(api.read_data, api.module, "WinHttpReadData"));
+    return api;
+}
+
+// Loaded once per process; the outcome, failure included, is kept.
+const core::Result<WinHttp>& loaded_winhttp()
+{
+    static const core::Result<WinHttp> api = load_winhttp();
+    return api;
+}
+
+// The functions; only for code that runs after perform() has seen them loaded.
+const WinHttp& http() { return *loaded_winhttp(); }
+
 class Handle {
 public:
     explicit Handle(HINTERNET h) : m_h(h) {}
     ~Handle()
     {
         if (m_h != nullptr)
-            WinHttpCloseHandle(m_h);
+            http().close_handle(m_h);
     }
     Handle(Handle&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
     Handle& operator=(Handle&& other) noexcept
@@ -93,7 +141,8 @@ std::string winhttp_error_text(DWORD code)
     if (code < 12000 || code >= 13000)
         return os_error_text(static_cast<int>(code));
     std::string message;
-    if (HMODULE module = GetModuleHandleW(L"winhttp.dll")) {
+    if (const auto& api = loaded_winhttp()) {
+        const HMODULE module = api->module;
         wchar_t* buffer = nullptr;
         const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS
                                            | FORMAT_MESSAGE_FROM_HMODULE,
@@ -137,7 +186,7 @@ core::Result<void> write_all(HINTERNET request, const char* data, std::size_t si
 {
     while (size > 0) {
         DWORD written = 0;
-        VANO_TRY(check(WinHttpWriteData(request, data, static_cast<DWORD>(size), &written)));
+        VANO_TRY(check(http().write_data(request, data, static_cast<DWORD>(size), &written)));
         data += written;
         size -= written;
     }
@@ -163,12 +212,12 @@ core::Result<void> stream_body(HINTERNET request, const HttpStreamBody& body)
 std::optional<std::wstring> query_header(HINTERNET request, DWORD info)
 {
     DWORD size = 0;
-    WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
+    http().query_headers(request, info, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
         return std::nullopt;
     std::wstring value(size / sizeof(wchar_t), L'\0');
-    if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
-                             WINHTTP_NO_HEADER_INDEX))
+    if (!http().query_headers(request, info, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
+                              WINHTTP_NO_HEADER_INDEX))
         return std::nullopt;
     value.resize(size / sizeof(wchar_t));
     return value;
@@ -182,7 +231,7 @@ void read_body(HINTERNET request, std::size_t cap, bool body_expected, HttpRespo
         const std::size_t room = cap - response.body.size();
         const std::size_t want = room >= buffer.size() ? buffer.size() : room + 1;
         DWORD got = 0;
-        if (!WinHttpReadData(request, buffer.data(), static_cast<DWORD>(want), &got)) {
+        if (!http().read_data(request, buffer.data(), static_cast<DWORD>(want), &got)) {
             response.body_error = winhttp_error_text(GetLastError());
             return;
         }
@@ -199,8 +248,8 @@ void read_body(HINTERNET request, std::size_t cap, bool body_expected, HttpRespo
     DWORD declared = 0;
     DWORD size = sizeof declared;
     if (body_expected
-        && WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX)
+        && http().query_headers(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX)
         && response.body.size() < declared)
         response.body_error = winhttp_error_text(ERROR_WINHTTP_CONNECTION_ERROR);
 }
@@ -249,7 +298,7 @@ core::Result<Exchange> exchange(HINTERNET session, const Hop& hop, const std::ws
     parts.dwHostNameLength = DWORD(-1);
     parts.dwUrlPathLength = DWORD(-1);
     parts.dwExtraInfoLength = DWORD(-1);
-    VANO_TRY(check(WinHttpCrackUrl(url.c_str(), 0, 0, &parts)));
+    VANO_TRY(check(http().crack_url(url.c_str(), 0, 0, &parts)));
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
         return core::fail(winhttp_error_text(ERROR_WINHTTP_UNRECOGNIZED_SCHEME));
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
@@ -259,39 +308,39 @@ core::Result<Exchange> exchange(HINTERNET session, const Hop& hop, const std::ws
     if (target.empty())
         target = L"/";
 
-    Exchange ex{Handle(WinHttpConnect(session, host.c_str(), parts.nPort, 0)), Handle(nullptr)};
+    Exchange ex{Handle(http().connect(session, host.c_str(), parts.nPort, 0)), Handle(nullptr)};
     if (!ex.connection)
         return core::fail(winhttp_error_text(GetLastError()));
     const wchar_t* accept[] = {L"*/*", nullptr};
     const std::wstring method = win32::widen(hop.method);
-    ex.request = Handle(WinHttpOpenRequest(ex.connection.get(), method.c_str(), target.c_str(), nullptr,
-                                           WINHTTP_NO_REFERER, accept,
-                                           parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+    ex.request = Handle(http().open_request(ex.connection.get(), method.c_str(), target.c_str(), nullptr,
+                                            WINHTTP_NO_REFERER, accept,
+                                            parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
     const HINTERNET req = ex.request.get();
     if (req == nullptr)
         return core::fail(winhttp_error_text(GetLastError()));
     // Each request has a connection of its own: none is kept for a later one.
     DWORD features = WINHTTP_DISABLE_KEEP_ALIVE;
-    VANO_TRY(check(WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features)));
+    VANO_TRY(check(http().set_option(req, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features)));
     // The receive time-out alone does not bound the wait for the reply's head.
-    VANO_TRY(check(WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &read_ms, sizeof read_ms)));
+    VANO_TRY(check(http().set_option(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &read_ms, sizeof read_ms)));
 
     const wchar_t* header_text = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
     const DWORD header_length = headers.empty() ? 0 : DWORD(-1);
     if (const auto* bytes = std::get_if<std::string>(hop.body)) {
-        VANO_TRY(check(WinHttpSendRequest(req, header_text, header_length, const_cast<char*>(bytes->data()),
-                                          DWORD(bytes->size()), DWORD(bytes->size()), 0)));
+        VANO_TRY(check(http().send_request(req, header_text, header_length, const_cast<char*>(bytes->data()),
+                                           DWORD(bytes->size()), DWORD(bytes->size()), 0)));
     } else if (const auto* stream = std::get_if<HttpStreamBody>(hop.body)) {
-        VANO_TRY(check(WinHttpSendRequest(req, header_text, header_length, WINHTTP_NO_REQUEST_DATA, 0,
-                                          DWORD(stream->length), 0)));
+        VANO_TRY(check(http().send_request(req, header_text, header_length, WINHTTP_NO_REQUEST_DATA, 0,
+                                           DWORD(stream->length), 0)));
         VANO_TRY(stream_body(req, *stream));
     } else {
-        VANO_TRY(check(WinHttpSendRequest(req, header_text, header_length, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)));
+        VANO_TRY(check(http().send_request(req, header_text, header_length, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)));
     }
-    VANO_TRY(check(WinHttpReceiveResponse(req, nullptr)));
+    VANO_TRY(check(http().receive_response(req, nullptr)));
     DWORD size = sizeof ex.status;
-    VANO_TRY(check(WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                       WINHTTP_HEADER_NAME_BY_INDEX, &ex.status, &size, WINHTTP_NO_HEADER_INDEX)));
+    VANO_TRY(check(http().query_headers(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                        WINHTTP_HEADER_NAME_BY_INDEX, &ex.status, &size, WINHTTP_NO_HEADER_INDEX)));
     return ex;
 }
 
@@ -301,35 +350,38 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
 {
     if (body_length(request) > 0xffffffffULL)
         return core::fail(winhttp_error_text(ERROR_INVALID_PARAMETER));
+    if (const auto& api = loaded_winhttp(); !api)
+        return core::fail("winhttp.dll: " + api.error());
 
     // No User-Agent unless the caller sets one, as with libcurl; never a proxy, whatever
     // the environment or the system's settings say.
-    const Handle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+    const Handle session(http().open(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
         return core::fail(winhttp_error_text(GetLastError()));
     const DWORD connect_ms = clamp_ms(m_timeouts.connect);
     const DWORD read_ms = clamp_ms(m_timeouts.read);
-    VANO_TRY(check(WinHttpSetTimeouts(session.get(), int(connect_ms), int(connect_ms),
-                                      int(clamp_ms(m_timeouts.write)), int(read_ms))));
+    VANO_TRY(check(http().set_timeouts(session.get(), int(connect_ms), int(connect_ms),
+                                       int(clamp_ms(m_timeouts.write)), int(read_ms))));
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
     // Older systems refuse the TLS 1.3 flag; TLS 1.2 alone is then the floor and the ceiling.
-    if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+    if (!http().set_option(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
         protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-        VANO_TRY(check(WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)));
+        VANO_TRY(
+            check(http().set_option(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)));
     }
     // Redirects are followed here, by the rules libcurl applies on POSIX: WinHTTP's own
     // following cannot turn a POST into a GET everywhere (wine fails it).
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    VANO_TRY(check(WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)));
+    VANO_TRY(check(http().set_option(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)));
 
     const std::wstring headers = header_block(request);
     const std::variant<std::monostate, std::string, HttpStreamBody> no_body;
     Hop hop{request.url.substr(0, request.url.find('#')), request.method, &request.body};
     for (DWORD redirects = 0;; ++redirects) {
         Exchange ex = VANO_TRY(exchange(session.get(), hop, headers, read_ms));
-        const auto location = is_redirect_status(ex.status) ? query_header(ex.request.get(), WINHTTP_QUERY_LOCATION)
-                                                            : std::nullopt;
+        const bool follow = request.redirects == Redirects::follow && is_redirect_status(ex.status);
+        const auto location = follow ? query_header(ex.request.get(), WINHTTP_QUERY_LOCATION) : std::nullopt;
         if (!location) {
             HttpResponse response;
             response.status = static_cast<std::uint16_t>(std::min<DWORD>(ex.status, 65535));

@@ -4,6 +4,7 @@
 #include "platform/command_line.h"
 #include "platform/os_error.h"
 #include "platform/process.h"
+#include "platform/win32/program_path.h"
 #include "platform/win32/wide.h"
 
 #include <memory>
@@ -130,6 +131,8 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
 {
     VANO_TRY(check_process_spec(spec));
     const bool detach = spec.wait == WaitMode::detach;
+    // Always a full path: CreateProcessW never searches for the program.
+    const std::wstring application = VANO_TRY(win32::program_path(spec.program));
 
     Handle child_in, child_out, child_err, our_in, our_out, our_err;
     if (spec.stdin_mode == StdinMode::null_device)
@@ -186,10 +189,10 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
 
-    std::wstring command_line = win32::widen(join_command_line(spec.program, spec.args));
+    std::wstring command_line = win32::widen(join_command_line(win32::narrow(application), spec.args));
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, inherit_count > 0 ? TRUE : FALSE, flags,
-                        nullptr, nullptr, &si.StartupInfo, &pi))
+    if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, inherit_count > 0 ? TRUE : FALSE,
+                        flags, nullptr, nullptr, &si.StartupInfo, &pi))
         return core::fail(last_os_error_text());
     Handle process(pi.hProcess);
     CloseHandle(pi.hThread);
