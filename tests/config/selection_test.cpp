@@ -116,6 +116,8 @@ TEST_F(Selection, SummaryOfEachKindOfSelection)
         {"a tie rounds to even", file("t.avi", 1'073'741'824 + 262'144), {"t.avi"},
          {D::DirectMedia, "t.avi", "t.avi", "t", 1, 1, 1'073'741'824 + 262'144, true, false, false,
           "동영상·오디오 파일 크기(1024.2MB)가 최대 허용 한도(1GB / 1024MB)를 초과했습니다."}},
+        {"wma audio goes out as media", file("song.wma", 1000), {"song.wma"},
+         {D::DirectMedia, "song.wma", "song.wma", "song", 1, 1, 1000, true, false, true}},
         {"document of exactly 500 MiB", file("Report.PDF", 524'288'000), {"Report.PDF"},
          {D::DirectDocument, "Report.PDF", "Report.PDF", "Report", 1, 1, 524'288'000, false, false, true}},
         {"document one byte over 500 MiB", file("b.hwpx", 524'288'001), {"b.hwpx"},
