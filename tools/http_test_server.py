@@ -3,7 +3,7 @@
 
 Writes the port it listens on to the file named by --port-file (created whole by one
 rename, so a reader never sees a partial number). Every reply closes
-its connection. The process ends on GET /quit or after IDLE_EXIT_S without a request,
+its connection. The process ends on GET /quit or after IDLE_EXIT_S without a connection,
 (5 s with --tls), so a test that cannot wait for it (a Windows test under wine) leaves nothing behind.
 
   /echo               200, the body is the request exactly as it arrived (head and body)
@@ -38,7 +38,9 @@ last_request = time.monotonic()
 
 def read_request(conn):
     """Returns (method, target, headers, raw bytes) once the whole request has arrived."""
-    raw = b""
+    # A bytearray: adding to bytes copies the whole request on every piece, which made
+    # the first 3 MiB request to a fresh server take most of a second.
+    raw = bytearray()
     while b"\r\n\r\n" not in raw:
         chunk = conn.recv(65536)
         if not chunk:
@@ -46,7 +48,9 @@ def read_request(conn):
         raw += chunk
         if len(raw) > MAX_HEAD_BYTES:
             return None
-    head, _, rest = raw.partition(b"\r\n\r\n")
+    head_end = raw.index(b"\r\n\r\n")
+    head = bytes(raw[:head_end])
+    body_length = len(raw) - head_end - 4
     lines = head.decode("latin-1").split("\r\n")
     method, target, _ = lines[0].split(" ", 2)
     headers = {}
@@ -54,14 +58,14 @@ def read_request(conn):
         name, _, value = line.partition(":")
         headers[name.strip().lower()] = value.strip()
     if urlsplit(target).path == "/no-read":
-        return method, target, headers, raw
+        return method, target, headers, bytes(raw)
     if "content-length" in headers:
         want = int(headers["content-length"])
-        while len(rest) < want:
+        while body_length < want:
             chunk = conn.recv(65536)
             if not chunk:
                 return None
-            rest += chunk
+            body_length += len(chunk)
             raw += chunk
     elif headers.get("transfer-encoding", "").lower() == "chunked":
         while not raw.endswith(b"0\r\n\r\n"):
@@ -69,7 +73,7 @@ def read_request(conn):
             if not chunk:
                 return None
             raw += chunk
-    return method, target, headers, raw
+    return method, target, headers, bytes(raw)
 
 
 def reply(conn, status, body, extra=()):
@@ -168,9 +172,14 @@ def main():
         f.write(str(listener.getsockname()[1]))
     os.replace(args.port_file + ".tmp", args.port_file)
     limit = TLS_IDLE_EXIT_S if tls else IDLE_EXIT_S
+    global last_request
+    # Idle from now: making the certificate may have taken seconds on a busy machine.
+    last_request = time.monotonic()
     threading.Thread(target=watchdog, args=(limit,), daemon=True).start()
     while True:
         conn, _ = listener.accept()
+        # A connection counts as a request: a refused handshake never gets to serve().
+        last_request = time.monotonic()
         if tls is not None:
             try:
                 conn.settimeout(10)

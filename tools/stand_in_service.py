@@ -22,6 +22,8 @@ Everything else goes through files in WORK, so a test needs no HTTP client to dr
     "repeat"    the body is sent this many times over (a large body from a short script)
     "headers"   extra or replacing reply headers, {name: value}
     "delay_ms"  wait this long before answering (slow service, time-outs)
+    "hold_until_file"  wait before answering until WORK/<this name> exists (a test keeps
+                the request open for as long as it needs, then lets the reply go)
     "drop"      true: close the connection without any reply
 - WORK/requests.jsonl: one JSON object per request, appended and flushed before the reply
   goes out: "method", "path" (with the raw query), "headers" ([[name, value], ...] as
@@ -30,11 +32,11 @@ Everything else goes through files in WORK, so a test needs no HTTP client to dr
   Upload endpoints also read the body the way a script reply asks, before answering:
     "read_block", "read_pause_ms"   read the body this many bytes at a time with this pause
                                     between reads (a slow service, so progress can be seen)
+    "body_holds"                    [[bytes, name], ...]: once this many bytes of the body are
+                                    read, read no more until WORK/<name> exists (progress that
+                                    a test sees at a point it chose)
     "drop_after_body_bytes"         read only this many bytes of the body, record them, and
                                     close the connection without a reply (a drop mid-body)
-    "hold_after_body_bytes",        read this many bytes of the body, then wait until the file
-    "hold_until_file"               WORK/<hold_until_file> exists before reading the rest (a
-                                    test holds an upload in progress as long as it needs)
   and add "multipart" to the record: the body split as a strict form-data server would
   (boundary from Content-Type, each part's headers and bytes; see parse_multipart), and for a
   file part holding a ZIP archive, its entries as Python's zipfile reads them.
@@ -67,6 +69,7 @@ import zipfile
 RECORD_BODY_LIMIT = 16 * 1024 * 1024
 MAX_LIFETIME_S = 300
 POLL_INTERVAL_S = 0.1
+HOLD_POLL_S = 0.01
 WRITE_BLOCK = 64 * 1024
 
 DEFAULT_REPLIES = {
@@ -250,19 +253,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def read_body(self, reply=None):
         """The body and whether it came chunked; None for the body after a scripted drop."""
         reply = reply or {}
-        if "hold_after_body_bytes" in reply:
-            return self.read_body_with_hold(reply), False
-        if "read_block" in reply or "drop_after_body_bytes" in reply:
+        if "read_block" in reply or "drop_after_body_bytes" in reply or "body_holds" in reply:
             return self.read_body_as_scripted(reply), False
         if "chunked" in (self.headers.get("Transfer-Encoding") or "").lower():
-            parts = []
+            body = bytearray()
             while True:
                 size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
                 if size == 0:
                     while self.rfile.readline() not in (b"\r\n", b"\n", b""):
                         pass
-                    return b"".join(parts), True
-                parts.append(self.rfile.read(size))
+                    return bytes(body), True
+                body += self.rfile.read(size)
                 self.rfile.readline()
         length = int(self.headers.get("Content-Length") or 0)
         return self.rfile.read(length), False
@@ -273,24 +274,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
             left = min(left, int(reply["drop_after_body_bytes"]))
         block = int(reply.get("read_block", WRITE_BLOCK))
         pause = reply.get("read_pause_ms", 0) / 1000.0
-        parts = []
+        holds = sorted((int(at), name) for at, name in reply.get("body_holds", []))
+        body = bytearray()
         while left > 0:
-            piece = self.rfile.read(min(block, left))
+            while holds and len(body) >= holds[0][0]:
+                self.server.wait_for_file(holds.pop(0)[1])
+            want = min(block, left)
+            if holds:
+                want = min(want, holds[0][0] - len(body))
+            piece = self.rfile.read(want)
             if not piece:
                 break
-            parts.append(piece)
+            body += piece
             left -= len(piece)
             if pause and left > 0:
                 time.sleep(pause)
-        return b"".join(parts)
-
-    def read_body_with_hold(self, reply):
-        length = int(self.headers.get("Content-Length") or 0)
-        head = self.rfile.read(min(length, int(reply["hold_after_body_bytes"])))
-        release = os.path.join(self.server.work, reply["hold_until_file"])
-        while not os.path.exists(release):
-            time.sleep(POLL_INTERVAL_S)
-        return head + self.rfile.read(length - len(head))
+        return bytes(body)
 
     def serve(self):
         server = self.server
@@ -319,6 +318,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             record["dropped_mid_body"] = True
         server.write_record(record)
 
+        if reply.get("hold_until_file"):
+            server.wait_for_file(reply["hold_until_file"])
         if reply.get("delay_ms"):
             time.sleep(reply["delay_ms"] / 1000.0)
         if reply.get("drop") or "drop_after_body_bytes" in reply:
@@ -392,6 +393,12 @@ class StandInServer(http.server.ThreadingHTTPServer):
 
     def handle_error(self, request, client_address):
         pass  # a client that hangs up early is part of the tests
+
+    def wait_for_file(self, name):
+        """Returns once WORK/<name> exists; the service ends anyway when the test stops it."""
+        path = os.path.join(self.work, name)
+        while not os.path.exists(path):
+            time.sleep(HOLD_POLL_S)
 
     def write_record(self, record):
         line = json.dumps(record, ensure_ascii=False) + "\n"

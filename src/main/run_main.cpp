@@ -4,13 +4,12 @@
 #include "main/local_token.h"
 #include "main/single_instance.h"
 #include "platform/stdio.h"
+#include "platform/thread.h"
 #include "server/server_state.h"
 #include "shell/app_window.h"
 #include "shell/context_menu.h"
 
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace app {
@@ -84,11 +83,8 @@ int run_normal(std::vector<std::filesystem::path> paths, ListenerBinder bind_lis
     const bool has_paths = !paths.empty();
     auto state = std::make_shared<server::ServerState>(token, std::move(paths));
     const std::string url = page_url(bound->port, token);
-    try {
-        std::thread(shell::open_app_window, url, has_paths).detach();
-    } catch (const std::system_error&) {
-        // No window then; the instance still serves hand-offs until it goes idle.
-    }
+    // No thread, no window; the instance still serves hand-offs until it goes idle.
+    (void)platform::start_detached_thread([url, has_paths] { shell::open_app_window(url, has_paths); });
     server::accept_loop(std::move(bound->listener), std::move(state), true);
     retire_active_session(token);
     return 0;

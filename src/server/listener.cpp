@@ -1,8 +1,8 @@
 #include "server/listener.h"
 
+#include "platform/thread.h"
 #include "server/connection.h"
 
-#include <system_error>
 #include <thread>
 
 namespace server {
@@ -31,12 +31,10 @@ bool should_stop(ServerState& state, bool idle_exit, const AcceptLoopTimes& time
 
 void serve_on_new_thread(platform::Socket conn, const SharedState& state, platform::MonoInstant deadline)
 {
-    try {
-        std::thread(handle_connection, std::move(conn), state, deadline).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: the connection is dropped (closed with the thread's
-        // arguments) and the loop goes on with the next one.
-    }
+    // No thread to be had: the connection is dropped (closed with the thread's
+    // arguments) and the loop goes on with the next one.
+    (void)platform::start_detached_thread(
+        [conn = std::move(conn), state, deadline]() mutable { handle_connection(std::move(conn), state, deadline); });
 }
 
 } // namespace

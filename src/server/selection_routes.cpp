@@ -4,6 +4,7 @@
 #include "config/selection.h"
 #include "main/arg_scan.h"
 #include "platform/fs.h"
+#include "platform/thread.h"
 #include "platform/unicode.h"
 #include "server/json_body.h"
 #include "server/json_forms.h"
@@ -11,8 +12,6 @@
 #include "uploader/upload_job.h"
 
 #include <algorithm>
-#include <exception>
-#include <thread>
 
 namespace server {
 
@@ -176,11 +175,14 @@ RouteReply handle_start_upload(const SharedState& state, std::string_view body)
     state->upload_sent_bytes->store(0);
     state->upload_total_bytes->store(total);
 
-    try {
-        std::thread(uploader::run_upload_job, state, std::move(cfg), std::move(target), std::move(paths),
-                    std::move(custom_code), std::move(expiry), std::move(qr_details))
-            .detach();
-    } catch (const std::exception&) {
+    const bool started = platform::start_detached_thread(
+        [state, cfg = std::move(cfg), target = std::move(target), paths = std::move(paths),
+         custom_code = std::move(custom_code), expiry = std::move(expiry),
+         qr_details = std::move(qr_details)]() mutable {
+            uploader::run_upload_job(state, std::move(cfg), std::move(target), std::move(paths),
+                                     std::move(custom_code), std::move(expiry), std::move(qr_details));
+        });
+    if (!started) {
         // Without a thread nothing would ever finish the job: do not leave it running.
         auto job = state->job.lock();
         if (!job.poisoned()) {

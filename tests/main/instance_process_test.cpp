@@ -37,7 +37,7 @@ std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& to
     if (method == "POST")
         request.body = std::string("{}");
     request.max_body_bytes = 1 << 20;
-    const platform::HttpClient client(platform::HttpTimeouts{5s, 10s, 10s});
+    const platform::HttpClient client(platform::HttpTimeouts{20s, 30s, 30s});
     auto reply = client.send(std::move(request));
     if (!reply || reply->status != 200)
         return std::nullopt;
@@ -81,12 +81,15 @@ protected:
         return child ? std::move(*child) : platform::ChildProcess{};
     }
 
-    // The announcement once one with a token other than `previous` is on disk.
+    // The announcement once one with a token other than `previous` is on disk and its
+    // publisher has released the claim (a newcomer started in between would find the
+    // claim held and hand its paths over instead).
     static std::optional<app::ActiveSession> wait_for_session(const std::string& previous = {})
     {
         const auto deadline = std::chrono::steady_clock::now() + start_timeout;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (auto s = app::read_active_session(); s && s->token != previous)
+            if (auto s = app::read_active_session();
+                s && s->token != previous && !std::filesystem::exists(app::session_claim_path()))
                 return s;
             std::this_thread::sleep_for(10ms);
         }
@@ -155,12 +158,18 @@ TEST_F(InstanceProcess, LaunchWithPathsHandsThemToAFreshInstanceSilently)
     ASSERT_TRUE(session);
     EXPECT_EQ(selected_paths(*session), std::vector<std::string>{});
 
+    // The announcement made fresh for however long the newcomer takes to start on a busy
+    // machine: one dated later than now always counts as fresh.
+    auto fresh = *session;
+    fresh.created_epoch_ms = app::now_epoch_ms() + 600'000;
+    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(fresh)));
+
     auto newcomer = start({file("b.txt"), file("a.txt")});
     EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
     EXPECT_EQ(newcomer.take_stdout(), "");
     EXPECT_EQ(newcomer.take_stderr(), "");
     EXPECT_EQ(selected_paths(*session), (std::vector<std::string>{file("b.txt"), file("a.txt")}));
-    EXPECT_EQ(app::read_active_session(), session); // the newcomer announced nothing
+    EXPECT_EQ(app::read_active_session(), fresh); // the newcomer announced nothing
 
     ASSERT_TRUE(quit(*session));
     EXPECT_EQ(instance.wait_for(start_timeout), 0);

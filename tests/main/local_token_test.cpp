@@ -27,6 +27,7 @@
 //       return '%016x' % sip(1, 3, k0, k1, ms.to_bytes(16, 'little')
 //                            + pid.to_bytes(4, 'little') + ctr.to_bytes(8, 'little'))
 #include "main/local_token.h"
+#include "platform/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,42 @@ TEST(LocalTokenTest, KeysStepK0OnEveryTaking)
     const app::HashKeys b = app::next_thread_keys();
     EXPECT_EQ(b.k0, a.k0 + 1);
     EXPECT_EQ(b.k1, a.k1);
+}
+
+// The token is the two halves of its inputs: this thread's next two key pairs (their k0
+// one apart), the process id, the clock read between the two readings around the call,
+// and the counters 0 and TOKEN_COUNTER_STEP. The halves themselves are pinned by the
+// reference values above.
+TEST(LocalTokenTest, TokenIsTwoHalvesWithTheirOwnCounters)
+{
+    const app::HashKeys before = app::next_thread_keys(); // the call takes k0 + 1 and k0 + 2
+    const std::uint64_t from_ms = platform::unix_epoch_ms();
+    const std::string token = app::generate_local_token();
+    const std::uint64_t to_ms = platform::unix_epoch_ms();
+    ASSERT_EQ(token.size(), 32u);
+    ASSERT_LE(from_ms, to_ms) << "the system clock went back";
+    const std::uint32_t pid = platform::process_id();
+    struct Case {
+        std::string_view name;
+        std::uint64_t k0;
+        std::string half;
+        std::uint64_t counter;
+        std::uint64_t other_counter;
+    };
+    const Case cases[] = {
+        {"first half", before.k0 + 1, token.substr(0, 16), 0, app::TOKEN_COUNTER_STEP},
+        {"second half", before.k0 + 2, token.substr(16), 0x9E3779B97F4A7C15, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bool own = false, other = false;
+        for (std::uint64_t ms = from_ms; ms <= to_ms; ++ms) {
+            own = own || app::token_half({c.k0, before.k1}, ms, pid, c.counter) == c.half;
+            other = other || app::token_half({c.k0, before.k1}, ms, pid, c.other_counter) == c.half;
+        }
+        EXPECT_TRUE(own) << c.half;
+        EXPECT_FALSE(other) << c.half;
+    }
 }
 
 TEST(LocalTokenTest, TokensAreThirtyTwoLowerHexDigitsAndDiffer)

@@ -104,7 +104,8 @@ TEST_F(SessionFiles, ClaimIsExclusiveAndStaleClaimsAreRemoved)
         bool claimed;
     };
     const Case cases[] = {
-        {"fresh claim stays", std::chrono::milliseconds(4000), false},
+        // Half the stale age: the claim stays fresh however slow the next call is.
+        {"fresh claim stays", std::chrono::milliseconds(2500), false},
         {"claim from the future stays", std::chrono::milliseconds(-60000), false},
         {"old claim is replaced", std::chrono::milliseconds(6000), true},
     };
@@ -161,20 +162,25 @@ TEST_F(SessionFiles, FailedRenameLeavesTheTemporaryFileAndTheOldAnnouncement)
     EXPECT_FALSE(app::read_active_session());
 }
 
-// Accepts one connection, reads one request with its body and answers `reply` after
-// `delay` (nothing at all when `reply` is empty). Gives the request's raw bytes, or
-// "<no connection>" when none came within 5 s or by the time `stop` was set.
-std::string serve_once(platform::Listener& listener, const std::string& reply, std::chrono::milliseconds delay,
+// How long a late reply waits for the client to give up on it: far past the hand-off's
+// read time-out, so that a client woken late on a busy machine still gives up first.
+constexpr std::chrono::seconds late_reply_wait{3};
+
+// Accepts one connection, reads one request with its body and answers `reply` (nothing at
+// all when `reply` is empty); with `late`, only once the client has hung up or
+// late_reply_wait has passed. Gives the request's raw bytes, or "<no connection>" when
+// none came within 20 s or by the time `stop` was set.
+std::string serve_once(platform::Listener& listener, const std::string& reply, bool late,
                        const std::atomic<bool>* stop = nullptr)
 {
     platform::AcceptOutcome got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while ((got = listener.accept()).status != platform::AcceptStatus::accepted) {
         if (std::chrono::steady_clock::now() > deadline || (stop != nullptr && stop->load()))
             return "<no connection>";
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    (void)got.connection.set_recv_timeout(std::chrono::seconds(5));
+    (void)got.connection.set_recv_timeout(std::chrono::seconds(20));
     std::string raw;
     char buffer[4096];
     for (;;) {
@@ -190,7 +196,10 @@ std::string serve_once(platform::Listener& listener, const std::string& reply, s
             break;
         raw.append(buffer, *n);
     }
-    std::this_thread::sleep_for(delay);
+    if (late) {
+        (void)got.connection.set_recv_timeout(late_reply_wait);
+        (void)got.connection.recv_some(buffer, sizeof buffer); // the end of the stream, or the wait's end
+    }
     if (!reply.empty())
         (void)got.connection.send_all(reply);
     return raw;
@@ -201,25 +210,22 @@ TEST(Handoff, SendsThePathsAndCountsOnlyAPromptStatus200)
     struct Case {
         std::string_view name;
         std::string reply;
-        std::chrono::milliseconds delay;
+        bool late; // held until the client hangs up (or late_reply_wait)
         bool accepted;
     };
     const std::string tail = "Content-Length: 2\r\nConnection: close\r\n\r\n{}";
     // "{other}" stands for the port of a second server, which answers 200 to anything.
     const std::string to_other = "Location: http://127.0.0.1:{other}/api/local/add-paths\r\n";
     const Case cases[] = {
-        {"200", "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(0), true},
-        {"204", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n", std::chrono::milliseconds(0), false},
-        {"302 without a target", "HTTP/1.1 302 Found\r\n" + tail, std::chrono::milliseconds(0), false},
-        {"302 to a server that answers 200", "HTTP/1.1 302 Found\r\n" + to_other + tail,
-         std::chrono::milliseconds(0), false},
-        {"307 to a server that answers 200", "HTTP/1.1 307 Temporary Redirect\r\n" + to_other + tail,
-         std::chrono::milliseconds(0), false},
-        {"308 to a server that answers 200", "HTTP/1.1 308 Permanent Redirect\r\n" + to_other + tail,
-         std::chrono::milliseconds(0), false},
-        {"403", "HTTP/1.1 403 Forbidden\r\n" + tail, std::chrono::milliseconds(0), false},
-        {"200 after the read time-out", "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(900), false},
-        {"closed without a reply", "", std::chrono::milliseconds(0), false},
+        {"200", "HTTP/1.1 200 OK\r\n" + tail, false, true},
+        {"204", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n", false, false},
+        {"302 without a target", "HTTP/1.1 302 Found\r\n" + tail, false, false},
+        {"302 to a server that answers 200", "HTTP/1.1 302 Found\r\n" + to_other + tail, false, false},
+        {"307 to a server that answers 200", "HTTP/1.1 307 Temporary Redirect\r\n" + to_other + tail, false, false},
+        {"308 to a server that answers 200", "HTTP/1.1 308 Permanent Redirect\r\n" + to_other + tail, false, false},
+        {"403", "HTTP/1.1 403 Forbidden\r\n" + tail, false, false},
+        {"200 after the read time-out", "HTTP/1.1 200 OK\r\n" + tail, true, false},
+        {"closed without a reply", "", false, false},
     };
     const std::vector<std::filesystem::path> paths{platform::path_from_utf8("C:\\d\\\xED\x95\x9C.txt"),
                                                    platform::path_from_utf8("b \"q\".txt")};
@@ -241,9 +247,9 @@ TEST(Handoff, SendsThePathsAndCountsOnlyAPromptStatus200)
 
         std::string raw, other_raw;
         std::atomic<bool> done{false};
-        std::thread server([&] { raw = serve_once(*listener, reply, c.delay); });
+        std::thread server([&] { raw = serve_once(*listener, reply, c.late); });
         std::thread other_server(
-            [&] { other_raw = serve_once(*other, "HTTP/1.1 200 OK\r\n" + tail, std::chrono::milliseconds(0), &done); });
+            [&] { other_raw = serve_once(*other, "HTTP/1.1 200 OK\r\n" + tail, false, &done); });
         const bool accepted = app::notify_running_instance(app::ActiveSession{*port, "tok\"en", 0}, paths);
         done = true;
         server.join();

@@ -25,7 +25,7 @@ test("a file goes from the share screen through progress to the link, the QR cod
     files: { [FILE]: fileBytes },
     script: {
       "POST /api/upload-document": {
-        hold_after_body_bytes: 256 * 1024, hold_until_file: "release",
+        body_holds: [[256 * 1024, "release"]],
         json: { short_code: "weekly-0412", short_url: LINK },
       },
     },

@@ -20,7 +20,7 @@ test("the Windows program under wine: login to the done screen", async (t) => {
     serviceArgs: ["--account", "wine.user:pw 1"],
     script: {
       "POST /api/upload-document": {
-        hold_after_body_bytes: 64 * 1024, hold_until_file: "release",
+        body_holds: [[64 * 1024, "release"]],
         json: { short_code: "wine-1", short_url: LINK },
       },
     },

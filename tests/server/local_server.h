@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -68,7 +69,7 @@ inline std::string read_to_end(platform::Socket& conn)
 // server closes. Gives every byte received; empty means no reply.
 inline std::string round_trip(std::uint16_t port, std::string_view request)
 {
-    auto conn = platform::connect_loopback(port, std::chrono::seconds(5));
+    auto conn = platform::connect_loopback(port, std::chrono::seconds(20));
     if (!conn) {
         ADD_FAILURE() << "connect: " << conn.error();
         return {};
@@ -91,17 +92,21 @@ inline SplitReply split_reply(const std::string& raw)
     return {raw.substr(0, end + 4), raw.substr(end + 4)};
 }
 
-// The accept loop on a thread of its own over a fresh state with the test token.
+// The accept loop on a thread of its own over a fresh state with the test token;
+// `prepare` sets the state up before the loop starts.
 class LocalServer {
 public:
     explicit LocalServer(std::vector<std::filesystem::path> paths = {}, bool idle_exit = false,
-                         server::AcceptLoopTimes times = {})
+                         server::AcceptLoopTimes times = {},
+                         const std::function<void(server::ServerState&)>& prepare = {})
     {
         auto bound = server::bind_local_listener();
         if (!bound)
             throw std::runtime_error(bound.error());
         port = bound->port;
         state = std::make_shared<server::ServerState>(std::string(TOKEN), std::move(paths));
+        if (prepare)
+            prepare(*state);
         m_stopped = m_done.get_future();
         m_loop = std::thread([this, listener = std::move(bound->listener), s = state, idle_exit, times]() mutable {
             server::accept_loop(std::move(listener), std::move(s), idle_exit, times);

@@ -147,7 +147,7 @@ TEST_F(RequestTest, ContentLengthAboveTheCapReadsTwoMebibytes)
 {
     // Declares 3 MB but sends exactly 2 MiB and keeps the connection open: the reply
     // comes only because the reader stops at the cap.
-    auto conn = platform::connect_loopback(srv.port, std::chrono::seconds(5));
+    auto conn = platform::connect_loopback(srv.port, std::chrono::seconds(20));
     ASSERT_TRUE(conn);
     const std::string head = hb("X-Local-Token: " + T + "\r\nContent-Length: 3000000\r\n");
     ASSERT_TRUE(conn->send_all(head + std::string(server::MAX_BODY_BYTES, ' ')));

@@ -134,11 +134,16 @@ TEST(StartUpload, ChecksAndSentValues)
 
 // Two starts at once: the busy test and the first phase happen in one hold of the job
 // lock, so exactly one is accepted. A start after the job ended is accepted again, and the
-// record keeps its old detail text while the state route shows the figures instead.
+// record keeps its old detail text while the state route shows the figures instead. The
+// service holds each upload's reply until the round has looked, so the job is busy
+// throughout however slow the machine.
 TEST(StartUpload, RacingStartsAndARestart)
 {
     UploadRig rig;
-    rig.service.script({{"POST /api/upload-document", {{"delay_ms", 1500}, {"json", {{"short_code", "r"}}}}}});
+    json replies = json::array();
+    for (const char* hold : {"go-0", "go-1"})
+        replies.push_back({{"hold_until_file", hold}, {"json", {{"short_code", "r"}}}});
+    rig.service.script({{"POST /api/upload-document", replies}});
     auto& server = rig.start({rig.put("a.pdf", "bytes")});
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -164,6 +169,7 @@ TEST(StartUpload, RacingStartsAndARestart)
                 << state["job"].dump();
             EXPECT_TRUE(state["job"]["result"].is_null());
         }
+        rig.service.release("go-" + std::to_string(round));
         EXPECT_EQ(rig.wait_for_end()["phase"], "done");
     }
     EXPECT_EQ(rig.uploads().size(), 2u);
@@ -310,10 +316,11 @@ TEST(Pick, DialogOutcomes)
 
 // While a job uploads, add-paths changes the selection but leaves the job record alone;
 // pick replaces the record at once, and the running job writes its outcome into the new one.
+// The service holds the upload's reply until those calls are done.
 TEST(SelectionWhileUploading, JobRecordRules)
 {
     UploadRig rig;
-    rig.service.script({{"POST /api/upload-document", {{"delay_ms", 1500}, {"json", {{"short_code", "w"}}}}}});
+    rig.service.script({{"POST /api/upload-document", {{"hold_until_file", "go"}, {"json", {{"short_code", "w"}}}}}});
     const auto a = rig.put("a.pdf", "a");
     const auto b = rig.put("b.pdf", "b");
     auto& server = rig.start({a});
@@ -331,6 +338,7 @@ TEST(SelectionWhileUploading, JobRecordRules)
     EXPECT_EQ(picked.body["target"]["upload_filename"], "b.pdf");
     EXPECT_EQ(server::job_snapshot(*server.state), server::JobState::make_new());
 #endif
+    rig.service.release("go");
     const auto job = rig.wait_for_end();
     EXPECT_EQ(job["phase"], "done");
     EXPECT_EQ(job["result"]["original_name"], "a.pdf") << "the job keeps the selection it started with";

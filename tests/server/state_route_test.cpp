@@ -89,6 +89,9 @@ TEST_F(StateRouteTest, JobRecordsAsStored)
     failed.phase = "error";
     failed.percent = 37.5;
     failed.error = "실패: \"x\"";
+    server::JobState two_thirds; // a figure that a float would turn into 66.69999694824219
+    two_thirds.phase = "error";
+    two_thirds.percent = 66.7;
     const Case cases[] = {
         {"done with result", done,
          R"({"detail_text":"업로드 완료","error":null,"percent":100.0,"phase":"done","qr_svg":"<svg/>","result":)"
@@ -96,6 +99,8 @@ TEST_F(StateRouteTest, JobRecordsAsStored)
          R"("short_code":"ab12","short_url":"https://s.example/ab12"}})"},
         {"error", failed,
          R"({"detail_text":"","error":"실패: \"x\"","percent":37.5,"phase":"error","qr_svg":null,"result":null})"},
+        {"one decimal kept exactly", two_thirds,
+         R"({"detail_text":"","error":null,"percent":66.7,"phase":"error","qr_svg":null,"result":null})"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -89,6 +89,10 @@ public:
         std::filesystem::rename(tmp, m_work / "script.json");
     }
 
+    // Lets a request held by a reply's "hold_until_file" or "body_holds" under this name
+    // go on.
+    void release(const std::string& name) const { std::ofstream(m_work / name).put('\n'); }
+
     // Every request received so far, oldest first.
     std::vector<nlohmann::json> requests() const
     {

@@ -89,9 +89,10 @@ public:
 
     ApiReply start_upload(const json& body) const { return api("POST", "/api/local/start-upload", body.dump()); }
 
-    // Polls the state route until the job is "done" or "error" (60 s at most) and gives
-    // the last job object; every job object seen on the way goes to `seen`.
-    json wait_for_end(std::vector<json>* seen = nullptr) const
+    // Polls the state route until `reached(job)` holds for the job object (60 s at most)
+    // and gives the last job object; every job object seen on the way goes to `seen`.
+    template <class Reached>
+    json wait_for_job(Reached reached, std::string_view what, std::vector<json>* seen = nullptr) const
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         for (;;) {
@@ -99,15 +100,25 @@ public:
             const json job = reply.body.is_object() ? reply.body.value("job", json()) : json();
             if (seen)
                 seen->push_back(job);
-            const std::string phase = job.is_object() ? job.value("phase", "") : "";
-            if (phase == "done" || phase == "error")
+            if (job.is_object() && reached(job))
                 return job;
             if (std::chrono::steady_clock::now() > deadline) {
-                ADD_FAILURE() << "the job did not end: " << job.dump();
+                ADD_FAILURE() << what << ": " << job.dump();
                 return job;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+    }
+
+    // Polls until the job is "done" or "error".
+    json wait_for_end(std::vector<json>* seen = nullptr) const
+    {
+        return wait_for_job(
+            [](const json& job) {
+                const std::string phase = job.value("phase", "");
+                return phase == "done" || phase == "error";
+            },
+            "the job did not end", seen);
     }
 
     // The upload requests the service has received, oldest first.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace uploader_test {
 namespace {
@@ -67,13 +68,19 @@ TEST_F(TransportTest, NothingListening)
 
 TEST_F(TransportTest, ReplyThatNeverComes)
 {
-    uploader::set_agent_timeouts_for_test(platform::HttpTimeouts{.connect = 5s, .read = 300ms, .write = 300ms});
+    // The read time-out is what is tested; connecting may take its time.
+    uploader::set_agent_timeouts_for_test(platform::HttpTimeouts{.connect = 20s, .read = 300ms, .write = 300ms});
     json script;
     for (const auto& route : route_calls())
         script[route.service_route] = {{"delay_ms", 10000}};
     service.script(script);
     expect_no_reply(service.url());
     uploader::set_agent_timeouts_for_test(std::nullopt);
+    // The service notes a request once it has read it, which on a busy machine may be
+    // after the client has already given up on the reply.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (service.requests().size() < route_calls().size() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(service.requests().size(), route_calls().size());
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -102,6 +103,30 @@ TEST(UploadBody, BodyBytesAndProgressMatchTheDeclaredTotal)
         EXPECT_EQ(body.stage(), MultipartBody::Stage::Done);
         std::string more(4, '\0');
         EXPECT_EQ(body.read(more).value_or(99), 0u);
+    }
+}
+
+// The declared body length of a file whose size is near the top of the range stays at
+// the largest value rather than wrapping to a small one.
+TEST(UploadBody, DeclaredTotalStaysAtTheLargestValue)
+{
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    struct Case {
+        std::string_view name;
+        std::uint64_t a, b, sum;
+    };
+    const Case cases[] = {
+        {"small", 300, 1000, 1300},
+        {"exactly the largest", max - 200, 200, max},
+        {"one past", max - 200, 201, max},
+        {"far past", max - 5, max - 5, max},
+        {"the largest and a little", max, 1, max},
+        {"nothing added to the largest", max, 0, max},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(uploader::saturating_add(c.a, c.b), c.sum);
+        EXPECT_EQ(uploader::saturating_add(c.b, c.a), c.sum);
     }
 }
 
