@@ -4,11 +4,13 @@
 #include "platform/command_line.h"
 #include "platform/os_error.h"
 #include "platform/process.h"
+#include "platform/thread.h"
 #include "platform/win32/program_path.h"
 #include "platform/win32/wide.h"
 
+#include <condition_variable>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 #include <windows.h>
 
@@ -93,15 +95,29 @@ core::Result<Handle> null_device()
 }
 
 // Drains one captured stream on a thread of its own. The state is shared so that the
-// thread may outlive run() when the child is abandoned.
+// thread may outlive run() when the child is abandoned; run() waits for `done` instead of
+// joining (see platform/thread.h for why no std::thread is detached here).
 struct Drain {
+    explicit Drain(Handle p) : pipe(std::move(p)) {}
     Handle pipe;
     std::string data;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+
+    void wait()
+    {
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [this] { return done; });
+    }
 };
 
-std::thread start_drain(const std::shared_ptr<Drain>& drain)
+// Starts draining `pipe`. Without a thread the pipe is closed at once: the child's writes
+// to it fail and its output is lost, but nothing waits on it.
+std::shared_ptr<Drain> start_drain(Handle pipe)
 {
-    return std::thread([drain] {
+    auto drain = std::make_shared<Drain>(std::move(pipe));
+    const bool started = start_detached_thread([drain] {
         std::string buf(read_chunk, '\0');
         for (;;) {
             DWORD got = 0;
@@ -110,7 +126,15 @@ std::thread start_drain(const std::shared_ptr<Drain>& drain)
             drain->data.append(buf.data(), got);
         }
         drain->pipe.close();
+        std::lock_guard lock(drain->mutex);
+        drain->done = true;
+        drain->finished.notify_all();
     });
+    if (!started) {
+        drain->pipe.close();
+        drain->done = true;
+    }
+    return drain;
 }
 
 core::Result<void> write_all(HANDLE h, std::string_view bytes)
@@ -205,15 +229,10 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
         return result;
 
     std::shared_ptr<Drain> out_drain, err_drain;
-    std::thread out_thread, err_thread;
-    if (our_out.get()) {
-        out_drain = std::make_shared<Drain>(Drain{std::move(our_out), {}});
-        out_thread = start_drain(out_drain);
-    }
-    if (our_err.get()) {
-        err_drain = std::make_shared<Drain>(Drain{std::move(our_err), {}});
-        err_thread = start_drain(err_drain);
-    }
+    if (our_out.get())
+        out_drain = start_drain(std::move(our_out));
+    if (our_err.get())
+        err_drain = start_drain(std::move(our_err));
 
     if (our_in.get()) {
         auto written = write_all(our_in.get(), spec.stdin_bytes);
@@ -221,22 +240,17 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
         if (!written) {
             // The child is left as it is; the drains end by themselves when it does.
             result.stdin_error = written.error();
-            if (out_thread.joinable())
-                out_thread.detach();
-            if (err_thread.joinable())
-                err_thread.detach();
             return result;
         }
     }
 
-    if (out_thread.joinable())
-        out_thread.join();
-    if (err_thread.joinable())
-        err_thread.join();
-    if (out_drain)
-        result.stdout_bytes = std::move(out_drain->data);
-    if (err_drain)
-        result.stderr_bytes = std::move(err_drain->data);
+    for (const auto& [drain, bytes] : {std::pair{out_drain.get(), &result.stdout_bytes},
+                                       std::pair{err_drain.get(), &result.stderr_bytes}}) {
+        if (!drain)
+            continue;
+        drain->wait();
+        *bytes = std::move(drain->data);
+    }
 
     DWORD code = 0;
     if (WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process.get(), &code))
