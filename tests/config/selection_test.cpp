@@ -244,18 +244,24 @@ TEST_F(Selection, LinksAreFollowedForTheKindButNotByTheScan)
 
 TEST_F(Selection, RootAloneIsTheSharedFolder)
 {
-    // Only the names: the scan of a whole drive stops at its limits. That takes links
-    // seen as links: where none can be made, the system may not show them either (wine
-    // shows the Unix links under C:\users as folders, and the links there lead back into
-    // the drive), and the scan would walk round them for many minutes.
-    fs::create_directory(at("folder"));
+    // A drive root has no last component, nor has a folder named through "..": both are
+    // the shared folder. Only the names are checked; the scan stops at its limits.
+    const auto expect_shared_folder = [](const config::TargetSummary& s) {
+        EXPECT_EQ(s.kind, TargetKind::AutoZip);
+        EXPECT_EQ(s.display_name, "📁 공유폴더 (폴더 전체)");
+        EXPECT_EQ(s.upload_filename, "공유폴더.zip");
+        EXPECT_EQ(s.suggested_code, "공유폴더");
+    };
+    EXPECT_EQ(config::last_component_text(dir.path().root_path()), std::nullopt);
+    fs::create_directories(at("folder/sub"));
+    expect_shared_folder(config::analyze_selection({at("folder/sub/..")}));
+
+    // The whole drive, where the system shows links as links: where none can be made it
+    // may not (wine shows the Unix links under C:\users as folders, and they lead back
+    // into the drive), and the scan would walk round them for many minutes.
     if (!test_support::try_symlink(at("folder"), at("folder_link"), true))
         GTEST_SKIP() << "symbolic links cannot be created here (Windows without the privilege, or wine)";
-    const auto s = config::analyze_selection({dir.path().root_path()});
-    EXPECT_EQ(s.kind, TargetKind::AutoZip);
-    EXPECT_EQ(s.display_name, "📁 공유폴더 (폴더 전체)");
-    EXPECT_EQ(s.upload_filename, "공유폴더.zip");
-    EXPECT_EQ(s.suggested_code, "공유폴더");
+    expect_shared_folder(config::analyze_selection({dir.path().root_path()}));
 }
 
 TEST(SelectionKinds, KindTexts)
