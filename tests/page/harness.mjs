@@ -218,8 +218,11 @@ export function readConfig(appdata) {
   return JSON.parse(fs.readFileSync(path.join(appdata, "VANOQuillet", "desktop_config.json"), "utf8"));
 }
 
+// The resolver rule keeps Chromium from looking up any name at all (a prefetch, a
+// prediction), beside the routing below that aborts every request off 127.0.0.1.
 const CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-  "--disable-background-networking", "--disable-component-update", "--disable-sync"];
+  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+  "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"];
 
 // Headless Chromium with a fresh profile at the app window's size. Every request that is
 // not to 127.0.0.1 (or a blob:/data: URL the page made) is aborted and listed in `aborted`;
