@@ -2,10 +2,10 @@
 // Blocking HTTP/1.1 client with TLS: libcurl on POSIX, WinHTTP on Windows.
 //
 // Both builds behave alike: at most 5 redirects are followed (none when the request says
-// so), the environment's proxy
-// variables are never consulted (connections always go direct), and HTTPS verifies the
-// certificate chain and the host name (against a root set compiled into the program on
-// POSIX, the system's root store on Windows). Verification cannot be turned off.
+// so), the environment's proxy variables are never consulted (connections always go
+// direct), and HTTPS verifies the certificate chain and the host name (against a root set
+// compiled into the program on POSIX, the system's root store on Windows). Verification
+// cannot be turned off.
 
 #include "core/result.h"
 
@@ -92,8 +92,9 @@ public:
     // Fails, with the client library's own description of the cause (or the body reader's
     // message), when no reply arrived: a bad URL, name look-up, connection refused, TLS or
     // certificate failure, a time-out, a sixth redirect, a redirect from HTTPS to plain
-    // HTTP, or a connection that broke before the reply's head was complete. A method or header name that is not an
-    // RFC 9110 token, or a header value holding CR, LF or NUL, fails before anything is sent.
+    // HTTP, or a connection that broke before the reply's head was complete. A method or
+    // header name that is not an RFC 9110 token, or a header value holding CR, LF or NUL,
+    // fails before anything is sent.
     [[nodiscard]] core::Result<HttpResponse> send(HttpRequest request) const;
 
     [[nodiscard]] const HttpTimeouts& timeouts() const { return m_timeouts; }
