@@ -70,7 +70,8 @@ public:
 // Creates `dir` with every missing parent; an existing folder is fine.
 [[nodiscard]] core::Result<void> create_dirs(const std::filesystem::path& dir);
 
-// Renames, replacing an existing target.
+// Renames, replacing an existing target. A target that another process has open for a
+// moment (which Windows will not replace) is waited for, up to about two seconds.
 [[nodiscard]] core::Result<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Removes a file; a missing file is an error.

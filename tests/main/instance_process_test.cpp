@@ -59,6 +59,14 @@ bool quit(const app::ActiveSession& session)
     return call_api(session.port, session.token, "POST", "/api/local/quit").has_value();
 }
 
+// What a child that should still run has done, for a failure message.
+std::string describe(platform::ChildProcess& child)
+{
+    const auto code = child.wait_for(0ms);
+    return (code ? "it ended with " + std::to_string(*code) : std::string("it runs")) + ", stdout \"" +
+           child.take_stdout() + "\", stderr \"" + child.take_stderr() + "\"";
+}
+
 class InstanceProcess : public ::testing::Test {
 protected:
     void SetUp() override
@@ -189,7 +197,9 @@ TEST_F(InstanceProcess, StaleAnnouncementIsPassedOverAndEachInstanceRetiresOnlyI
 
     auto newer = start({file("a.txt")});
     const auto new_session = wait_for_session(old_session->token);
-    ASSERT_TRUE(new_session) << "the newcomer should have become an instance of its own";
+    ASSERT_TRUE(new_session) << "the newcomer should have become an instance of its own; "
+                             << describe(newer) << "; the older one holds "
+                             << nlohmann::json(selected_paths(*old_session)).dump();
     EXPECT_FALSE(newer.wait_for(0ms).has_value());
     EXPECT_EQ(selected_paths(*new_session), std::vector<std::string>{file("a.txt")});
     EXPECT_EQ(selected_paths(*old_session), std::vector<std::string>{});

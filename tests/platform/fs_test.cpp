@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -251,6 +254,24 @@ TEST_F(Fs, FoldersRenameRemoveCopy)
     ASSERT_TRUE(platform::remove_file(dir / "copy"));
     EXPECT_FALSE(fs::exists(dir / "copy"));
     EXPECT_FALSE(platform::remove_file(dir / "copy"));
+}
+
+// A reader holding the target open for a moment must not make the replacement fail.
+TEST_F(Fs, RenameReplacesATargetThatAReaderHoldsForAMoment)
+{
+    put_file(dir / "from", "new");
+    put_file(dir / "to", "old");
+    auto reader = std::make_unique<std::ifstream>(dir / "to", std::ios::binary);
+    ASSERT_TRUE(reader->is_open());
+    std::thread closer([&reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        reader.reset();
+    });
+    const auto renamed = platform::rename_replace(dir / "from", dir / "to");
+    closer.join();
+    ASSERT_TRUE(renamed) << renamed.error();
+    EXPECT_FALSE(fs::exists(dir / "from"));
+    EXPECT_EQ(file_bytes(dir / "to"), "new");
 }
 
 // The OS would read these paths only up to the NUL and reach real.pdf, sub or a new

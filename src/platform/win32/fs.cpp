@@ -51,6 +51,14 @@ std::wstring without_trailing_separators(std::wstring p)
     return p;
 }
 
+// Access to such a target is denied for good, not while someone holds it open.
+bool is_folder_or_read_only(const fs::path& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
 enum class Durability { none, synced };
 
 core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
@@ -215,7 +223,8 @@ core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
 core::Result<std::string> read_file(const fs::path& path)
 {
     VANO_TRY(check_no_nul(path));
-    Handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    // Sharing delete too: a reader must not make an instance's removal of the session file fail.
+    Handle h(CreateFileW(path.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid())
         return core::fail(last_os_error_text());
@@ -272,8 +281,18 @@ core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
 {
     VANO_TRY(check_no_nul(from));
     VANO_TRY(check_no_nul(to));
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return core::fail(last_os_error_text());
+    // Windows refuses to replace a file while anyone has it open, and readers (a newcomer
+    // reading the session file, an instance loading the settings) hold it only for a
+    // moment: wait them out for a while, so that a rename is as sure as elsewhere.
+    const auto deadline = GetTickCount64() + 2000;
+    while (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD error = GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                          (error == ERROR_ACCESS_DENIED && !is_folder_or_read_only(to));
+        if (!held || GetTickCount64() >= deadline)
+            return core::fail(os_error_text(static_cast<int>(error)));
+        Sleep(10);
+    }
     return core::ok();
 }
 
