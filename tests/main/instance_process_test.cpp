@@ -136,16 +136,34 @@ TEST_F(InstanceProcess, TwoProcessesStartedTogetherEndAsOneInstanceWithBothSets)
     auto install = start({"--install"});
     (void)install.wait_for(start_timeout);
 
-    auto first = start({file("a.txt")});
-    auto second = start({file("b.txt")});
-    // One of them hands its paths over and ends; which one depends on who claims first.
+    // The waiting side gives up after the protocol's fixed rounds (under a second), and then
+    // serves on its own, as designed: on a loaded machine a claimant that is slower than
+    // that to announce itself leaves two instances. Such a try is ended and the race run
+    // again; a fault that keeps the two from joining fails every try.
+    constexpr int tries = 5;
+    platform::ChildProcess first, second;
     std::optional<int> first_code, second_code;
-    const auto deadline = std::chrono::steady_clock::now() + start_timeout;
-    while (!first_code && !second_code && std::chrono::steady_clock::now() < deadline) {
-        first_code = first.wait_for(5ms);
-        second_code = second.wait_for(5ms);
+    std::vector<std::string> missed;
+    for (int attempt = 0; attempt < tries && !first_code && !second_code; ++attempt) {
+        if (attempt > 0) {
+            first.kill();
+            second.kill();
+            std::filesystem::remove(app::active_session_path());
+            std::filesystem::remove(app::session_claim_path());
+        }
+        first = start({file("a.txt")});
+        second = start({file("b.txt")});
+        // One of them hands its paths over and ends; which one depends on who claims first.
+        const auto deadline = std::chrono::steady_clock::now() + start_timeout;
+        while (!first_code && !second_code && std::chrono::steady_clock::now() < deadline) {
+            first_code = first.wait_for(5ms);
+            second_code = second.wait_for(5ms);
+        }
+        if (!first_code && !second_code)
+            missed.push_back("first: " + describe(first) + "; second: " + describe(second));
     }
-    ASSERT_NE(first_code.has_value(), second_code.has_value());
+    ASSERT_NE(first_code.has_value(), second_code.has_value())
+        << "no try ended as one instance: " << nlohmann::json(missed).dump();
     EXPECT_EQ(first_code ? *first_code : *second_code, 0);
     const auto session = wait_for_session();
     ASSERT_TRUE(session);

@@ -92,7 +92,7 @@ std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& to
     if (method == "POST")
         request.body = body;
     request.max_body_bytes = 1 << 20;
-    auto reply = platform::HttpClient(platform::HttpTimeouts{5s, 10s, 10s}).send(std::move(request));
+    auto reply = platform::HttpClient(platform::HttpTimeouts{20s, 30s, 30s}).send(std::move(request));
     if (!reply || reply->status != 200)
         return std::nullopt;
     return nlohmann::json::parse(reply->body, nullptr, false);
@@ -189,7 +189,11 @@ TEST_F(PlantedFiles, NoneRunsWhileTheProgramInstallsStartsHandsOffAndServes)
     ASSERT_TRUE(state);
     EXPECT_EQ((*state)["context_menu_installed"], true);
 
-    // The hand-off is the newcomer's WinHTTP request.
+    // The hand-off is the newcomer's WinHTTP request. The first reg runs of a new wine
+    // prefix can take longer than an announcement stays fresh; one dated ahead always is.
+    auto fresh = *session;
+    fresh.created_epoch_ms = app::now_epoch_ms() + 600'000;
+    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(fresh)));
     const std::string file = u8(m_dir / "files" / "a.txt");
     auto newcomer = start({file});
     EXPECT_EQ(newcomer.wait_for(start_timeout), 0) << newcomer.take_stderr();
