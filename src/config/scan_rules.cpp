@@ -13,9 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Entries that cannot be read in a row before a listing counts as finished: a listing
-// that fails on every call would otherwise never end.
-constexpr int max_consecutive_entry_errors = 64;
 // Open listings kept at once on the way down; deeper levels read their parents' rest
 // into memory first, so that a deep tree does not run out of handles.
 constexpr std::size_t max_open_listings = 48;
@@ -34,7 +31,6 @@ struct Frame {
     std::unique_ptr<platform::DirListing> listing;
     std::vector<fs::path> pending;
     std::size_t next_pending = 0;
-    int errors_in_a_row = 0;
 
     // The next readable entry, or nothing when the folder is done.
     std::optional<fs::path> next()
@@ -44,17 +40,8 @@ struct Frame {
                 return std::move(pending[next_pending++]);
             return std::nullopt;
         }
-        while (errors_in_a_row < max_consecutive_entry_errors) {
-            auto entry = listing->next();
-            if (!entry)
-                break;
-            if (!*entry) {
-                ++errors_in_a_row;
-                continue;
-            }
-            errors_in_a_row = 0;
-            return std::move(**entry);
-        }
+        if (auto entry = next_readable_entry(*listing))
+            return entry;
         listing.reset();
         return std::nullopt;
     }
@@ -73,8 +60,8 @@ struct Frame {
 
 enum class Visit { done, descend };
 
-// Steps for one entry: its metadata, links, ignored names, files counted. For a folder
-// it gives `descend` with `listing` opened.
+// Steps for one entry: its metadata, what is left out, files counted. For a folder it
+// gives `descend` with `listing` opened.
 // `meta` is the entry's own metadata, links not followed.
 core::Result<Visit> visit(const fs::path& path, const core::Result<platform::FileMeta>& meta,
                           std::uint64_t& raw_bytes, std::uint64_t& file_count, const ListDirFn& list_dir,
@@ -82,11 +69,10 @@ core::Result<Visit> visit(const fs::path& path, const core::Result<platform::Fil
 {
     if (!meta)
         return core::fail("경로 확인 실패: " + meta.error());
-    if (meta->is_name_surrogate)
+    const ItemKind kind = item_kind(path, *meta);
+    if (kind == ItemKind::left_out)
         return Visit::done;
-    if (const auto name = last_component_text(path); name && is_ignored_entry(*name))
-        return Visit::done;
-    if (!meta->is_dir) {
+    if (kind == ItemKind::file) {
         add_saturating(file_count, 1);
         if (file_count > MAX_SCAN_FILES)
             return core::fail("폴더 내 파일 수가 너무 많습니다 (최대 " + std::to_string(MAX_SCAN_FILES) +
@@ -116,6 +102,43 @@ bool is_ignored_entry(std::string_view name)
 {
     return name == ".DS_Store" || name == "__MACOSX" || name == "Thumbs.db" || name == "desktop.ini" ||
            name == "Icon\r" || name.starts_with("._");
+}
+
+ItemKind item_kind(const fs::path& path, const platform::FileMeta& meta)
+{
+    if (meta.is_name_surrogate)
+        return ItemKind::left_out;
+    if (const auto name = last_component_text(path); name && is_ignored_entry(*name))
+        return ItemKind::left_out;
+    if (meta.is_dir)
+        return ItemKind::folder;
+    // The archive builder cannot pack what is not a regular file: a FIFO's open waits for
+    // a writer, a device may never end.
+    return meta.is_regular_file ? ItemKind::file : ItemKind::left_out;
+}
+
+core::Result<platform::FileMeta> selected_item_meta(const fs::path& path)
+{
+    auto meta = platform::file_meta(path, platform::FollowLinks::no);
+    if (meta && meta->is_regular_file) {
+        // A pipe or a device named by its path may look like a file until it is opened.
+        const auto followed = platform::file_meta(path, platform::FollowLinks::yes);
+        meta->is_regular_file = followed && followed->is_regular_file;
+    }
+    return meta;
+}
+
+std::optional<fs::path> next_readable_entry(platform::DirListing& listing)
+{
+    for (int errors_in_a_row = 0; errors_in_a_row < MAX_CONSECUTIVE_ENTRY_ERRORS;) {
+        auto entry = listing.next();
+        if (!entry)
+            return std::nullopt;
+        if (*entry)
+            return std::move(**entry);
+        ++errors_in_a_row;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> last_component_text(const fs::path& path)
@@ -148,7 +171,7 @@ core::Result<void> scan_folder_with(const fs::path& path, std::uint64_t& raw_byt
     // Frames from this index up still hold an open listing; those below were read ahead.
     std::size_t first_open = 0;
     std::unique_ptr<platform::DirListing> listing;
-    const auto own = platform::file_meta(path, platform::FollowLinks::no);
+    const auto own = selected_item_meta(path);
     if (VANO_TRY(visit(path, own, raw_bytes, file_count, list_dir, listing)) == Visit::done)
         return core::ok();
     stack.emplace_back(std::move(listing));

@@ -21,8 +21,30 @@ inline constexpr std::uint64_t MAX_SCAN_RAW_BYTES = 1'610'612'736;
 // beginning with "._" (exact, case-sensitive). `name` is a last component only.
 [[nodiscard]] bool is_ignored_entry(std::string_view name);
 
-// Adds every file at and below `path` to the totals (saturating); links and junctions
-// and ignored names count for nothing. Failure is the first Korean message; the totals
+// Unreadable entries in a row after which a listing counts as finished: a listing that
+// fails on every call would otherwise never end.
+inline constexpr int MAX_CONSECUTIVE_ENTRY_ERRORS = 64;
+
+// How an item is taken, by the scan and the archive builder alike, so that the summary
+// counts exactly what is packed.
+enum class ItemKind { left_out, file, folder };
+
+// The kind of the item at `path` from its own metadata (links not followed): links,
+// junctions, ignored names and items that are neither a regular file nor a folder
+// (FIFOs, sockets, devices) are left out, selected or listed.
+[[nodiscard]] ItemKind item_kind(const std::filesystem::path& path, const platform::FileMeta& meta);
+
+// A selected item's own metadata (links not followed); a path that names a pipe or a
+// device is no regular file, whatever its attributes say. Failure is the OS error text.
+[[nodiscard]] core::Result<platform::FileMeta> selected_item_meta(const std::filesystem::path& path);
+
+// The next entry of `listing` that can be read, skipping unreadable ones; nothing at its
+// end or once MAX_CONSECUTIVE_ENTRY_ERRORS entries in a row could not be read (then the
+// listing is not to be asked again).
+[[nodiscard]] std::optional<std::filesystem::path> next_readable_entry(platform::DirListing& listing);
+
+// Adds every file at and below `path` to the totals (saturating); what item_kind leaves
+// out counts for nothing. Failure is the first Korean message; the totals
 // then hold what was counted so far. Iterative: deep trees do not grow the stack.
 [[nodiscard]] core::Result<void> scan_folder(const std::filesystem::path& path, std::uint64_t& raw_bytes,
                                              std::uint64_t& file_count);

@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/unicode.h"
+#include "zipper/entry_names.h"
 #include "zipper/limited_file.h"
 
 #include <array>
@@ -36,20 +37,12 @@ std::string entry_message(std::string_view prefix, std::string_view name, std::s
     return out;
 }
 
-// The name a top-level path is packed under: its last component, as Rust's
-// Path::file_name() sees it (trailing "/" and "." ignored); "item" for a root or a path
-// ending in "..".
+// The name a top-level path is packed under: its last component (trailing "/" and "."
+// ignored); "item" for a root or a path ending in "..".
 std::string top_level_name(const std::filesystem::path& path)
 {
-    std::optional<std::filesystem::path> last;
-    for (const auto& part : path.relative_path()) {
-        if (part.empty() || part == ".")
-            continue;
-        last = part;
-    }
-    if (!last || *last == "..")
-        return "item";
-    return platform::nfc(platform::path_to_utf8(*last));
+    const auto last = config::last_component_text(path);
+    return last ? platform::nfc(*last) : "item";
 }
 
 std::filesystem::path temp_archive_path()
@@ -60,33 +53,58 @@ std::filesystem::path temp_archive_path()
     return platform::temp_dir() / ("vano_duvid_" + std::to_string(n) + ".zip");
 }
 
-// One folder of the walk: its remaining items and its entry-name prefix. The listing is
-// read whole and closed before descending, so deep trees hold no handle per level.
+// An item to pack: a file or a folder (config::item_kind), under its NFC name.
 struct Item {
     std::filesystem::path path;
-    core::Result<platform::FileMeta> meta; // links not followed
+    config::ItemKind kind;
+    std::string name;
 };
 
-struct Frame {
+// Names of one level, and the items of that level that are not left out.
+struct Level {
     std::vector<Item> items;
+    LevelNames names;
+};
+
+Level level_of(std::vector<Item> items)
+{
+    std::vector<std::string> originals;
+    originals.reserve(items.size());
+    for (const auto& item : items)
+        originals.push_back(item.name);
+    LevelNames names(originals);
+    return {std::move(items), std::move(names)};
+}
+
+NameOf name_kind(const Item& item) { return item.kind == config::ItemKind::folder ? NameOf::folder : NameOf::file; }
+
+// One folder of the walk: its remaining items and its entry-name prefix. The listing is
+// read whole and closed before descending, so deep trees hold no handle per level.
+struct Frame {
+    Level level;
     std::size_t next = 0;
     std::string prefix;
 };
 
-core::Result<Frame> open_frame(const std::filesystem::path& dir, std::string prefix)
+core::Result<Frame> open_frame(const std::filesystem::path& dir, std::string prefix, const config::ListDirFn& list_dir)
 {
-    auto listing = platform::list_dir(dir);
+    auto listing = list_dir(dir);
     if (!listing)
         return core::fail("폴더 열기 실패: " + listing.error());
-    Frame frame;
-    frame.prefix = std::move(prefix);
-    while (auto item = (*listing)->next()) {
-        if (!*item) // an item the listing could not read is skipped
+    std::vector<Item> items;
+    // Unreadable items are skipped, up to the scan's limit in a row, so that the summary
+    // counts what is packed.
+    while (auto path = config::next_readable_entry(**listing)) {
+        const auto meta = (*listing)->entry_meta(*path);
+        if (!meta) // an item whose metadata cannot be read is skipped
             continue;
-        auto meta = (*listing)->entry_meta(**item);
-        frame.items.push_back({std::move(**item), std::move(meta)});
+        const auto kind = config::item_kind(*path, *meta);
+        if (kind == config::ItemKind::left_out)
+            continue;
+        std::string name = platform::nfc(platform::path_to_utf8(path->filename()));
+        items.push_back({std::move(*path), kind, std::move(name)});
     }
-    return frame;
+    return Frame{level_of(std::move(items)), 0, std::move(prefix)};
 }
 
 } // namespace
@@ -129,31 +147,29 @@ core::Result<void> add_file_to_zip(ZipWriter& writer, const std::filesystem::pat
 core::Result<void> add_dir_to_zip(ZipWriter& writer, const std::filesystem::path& dir, std::string_view prefix,
                                   const EntryOptions& options, std::atomic<std::uint64_t>& zip_done_bytes)
 {
+    return add_dir_to_zip_with(writer, dir, prefix, options, zip_done_bytes, platform::list_dir);
+}
+
+core::Result<void> add_dir_to_zip_with(ZipWriter& writer, const std::filesystem::path& dir, std::string_view prefix,
+                                       const EntryOptions& options, std::atomic<std::uint64_t>& zip_done_bytes,
+                                       const config::ListDirFn& list_dir)
+{
     std::vector<Frame> stack;
-    stack.push_back(VANO_TRY(open_frame(dir, std::string(prefix))));
+    stack.push_back(VANO_TRY(open_frame(dir, std::string(prefix), list_dir)));
     while (!stack.empty()) {
         Frame& top = stack.back();
-        if (top.next == top.items.size()) {
+        if (top.next == top.level.items.size()) {
             stack.pop_back();
             continue;
         }
-        const Item entry = std::move(top.items[top.next++]);
-        const std::filesystem::path& item = entry.path;
-        const auto& meta = entry.meta;
-        if (!meta || meta->is_name_surrogate)
-            continue;
-        const std::string name = platform::path_to_utf8(item.filename());
-        if (config::is_ignored_entry(name))
-            continue;
-        std::string entry_name = top.prefix + "/" + platform::nfc(name);
-        if (meta->is_dir) {
+        const Item item = std::move(top.level.items[top.next++]);
+        std::string entry_name = top.prefix + "/" + top.level.names.claim(item.name, name_kind(item));
+        if (item.kind == config::ItemKind::folder) {
             // `top` may move once the stack grows.
-            stack.push_back(VANO_TRY(open_frame(item, std::move(entry_name))));
-        } else if (meta->is_regular_file) {
-            VANO_TRY(add_file_to_zip(writer, item, entry_name, options, zip_done_bytes));
+            stack.push_back(VANO_TRY(open_frame(item.path, std::move(entry_name), list_dir)));
+        } else {
+            VANO_TRY(add_file_to_zip(writer, item.path, entry_name, options, zip_done_bytes));
         }
-        // Anything else (a FIFO, a socket, a device) is skipped: opening a FIFO waits for a
-        // writer forever, and a device may never end.
     }
     return core::ok();
 }
@@ -177,15 +193,23 @@ core::Result<std::filesystem::path> build_archive(const std::vector<std::filesys
         return core::fail(std::move(message));
     };
 
+    // Selected items are taken as the scan takes them: a selected link or ignored name is
+    // left out, so that the summary's counts and limits see everything packed.
+    std::vector<Item> selected;
     for (const auto& path : paths) {
-        auto meta = platform::file_meta(path, platform::FollowLinks::yes);
+        const auto meta = config::selected_item_meta(path);
         if (!meta)
-            continue; // missing, or a dangling link
-        if (!meta->is_dir && !meta->is_regular_file)
-            continue; // a FIFO, a socket or a device, as inside folders
-        const std::string name = top_level_name(path);
-        auto packed = meta->is_dir ? add_dir_to_zip(*writer, path, name, archive_entry_options, zip_done_bytes)
-                                   : add_file_to_zip(*writer, path, name, archive_entry_options, zip_done_bytes);
+            continue; // missing
+        const auto kind = config::item_kind(path, *meta);
+        if (kind != config::ItemKind::left_out)
+            selected.push_back({path, kind, top_level_name(path)});
+    }
+    Level top = level_of(std::move(selected));
+    for (const Item& item : top.items) {
+        const std::string name = top.names.claim(item.name, name_kind(item));
+        auto packed = item.kind == config::ItemKind::folder
+                          ? add_dir_to_zip(*writer, item.path, name, archive_entry_options, zip_done_bytes)
+                          : add_file_to_zip(*writer, item.path, name, archive_entry_options, zip_done_bytes);
         if (!packed)
             return fail(std::move(packed.error()));
     }

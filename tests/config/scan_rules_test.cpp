@@ -1,6 +1,7 @@
 #include "config/scan_rules.h"
 
 #include "platform/unicode.h"
+#include "support/fake_listing.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::FakeListing;
 using test_support::put_file;
 
 const std::string count_message = "폴더 내 파일 수가 너무 많습니다 (최대 5000개까지 공유 가능).";
@@ -237,44 +239,16 @@ TEST_F(Scan, LinksCountForNothing)
     }
 }
 
-// A listing that gives `errors` failed entries, then `paths`, then `tail` more failures
-// (-1: fails for ever).
-class FakeListing final : public platform::DirListing {
-public:
-    FakeListing(int errors, std::vector<fs::path> paths, int tail)
-        : m_errors(errors), m_paths(std::move(paths)), m_tail(tail)
-    {
-    }
-    std::optional<core::Result<fs::path>> next() override
-    {
-        ++calls;
-        if (m_errors > 0) {
-            --m_errors;
-            return core::Result<fs::path>(core::fail("entry unreadable"));
-        }
-        if (m_next < m_paths.size())
-            return core::Result<fs::path>(m_paths[m_next++]);
-        if (m_tail != 0) {
-            if (m_tail > 0)
-                --m_tail;
-            return core::Result<fs::path>(core::fail("entry unreadable"));
-        }
-        return std::nullopt;
-    }
-    static inline int calls = 0;
-
-private:
-    int m_errors;
-    std::vector<fs::path> m_paths;
-    std::size_t m_next = 0;
-    int m_tail;
-};
-
 TEST_F(Scan, FailingListings)
 {
     fs::create_directories(root());
     put_file(root() / "a.txt", "abc");
     put_file(root() / "b.txt", "de");
+    int calls = 0;
+    const auto listing = [&](int errors, std::vector<fs::path> paths, int tail, int gap = 0) {
+        return test_support::fake_lister(
+            [=, &calls] { return std::make_unique<FakeListing>(errors, paths, tail, calls, gap); });
+    };
     struct Case {
         std::string_view name;
         config::ListDirFn lister;
@@ -282,32 +256,29 @@ TEST_F(Scan, FailingListings)
         std::uint64_t raw, files;
     };
     const fs::path a = root() / "a.txt", b = root() / "b.txt";
+    constexpr int limit = config::MAX_CONSECUTIVE_ENTRY_ERRORS;
     const Case cases[] = {
         {"listing cannot be opened",
          [](const fs::path&) -> core::Result<std::unique_ptr<platform::DirListing>> {
              return core::fail("Permission denied (os error 13)");
          },
          "폴더 읽기 실패: Permission denied (os error 13)", 0, 0},
-        {"unreadable entries skipped",
-         [&](const fs::path&) -> core::Result<std::unique_ptr<platform::DirListing>> {
-             return std::make_unique<FakeListing>(3, std::vector<fs::path>{a, b}, 2);
-         },
-         std::nullopt, 5, 2},
-        {"a listing that fails for ever still ends",
-         [&](const fs::path&) -> core::Result<std::unique_ptr<platform::DirListing>> {
-             return std::make_unique<FakeListing>(0, std::vector<fs::path>{a}, -1);
-         },
-         std::nullopt, 3, 1},
+        {"unreadable entries skipped", listing(3, {a, b}, 2), std::nullopt, 5, 2},
+        {"a listing that fails for ever still ends", listing(0, {a}, -1), std::nullopt, 3, 1},
+        {"one short of the limit in a row, the next entry is read", listing(limit - 1, {a}, 0), std::nullopt, 3, 1},
+        {"at the limit in a row the listing counts as finished", listing(limit, {a}, 0), std::nullopt, 0, 0},
+        {"one past the limit in a row", listing(limit + 1, {a}, 0), std::nullopt, 0, 0},
+        {"a readable entry starts the count again", listing(0, {a, b}, 0, limit - 1), std::nullopt, 5, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeListing::calls = 0;
+        calls = 0;
         std::uint64_t raw = 0, files = 0;
         const auto r = config::scan_folder_with(root(), raw, files, c.lister);
         EXPECT_EQ(r ? std::nullopt : std::optional<std::string>(r.error()), c.message);
         EXPECT_EQ(raw, c.raw);
         EXPECT_EQ(files, c.files);
-        EXPECT_LT(FakeListing::calls, 1000);
+        EXPECT_LT(calls, 1000);
     }
 }
 

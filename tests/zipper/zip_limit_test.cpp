@@ -4,6 +4,7 @@
 #include "platform/file.h"
 #include "platform/unicode.h"
 #include "support/scratch_dir.h"
+#include "archive_fixture.h"
 #include "zip_readers.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +20,7 @@ using zipper::ZipError;
 
 constexpr std::string_view limit_message = "폴더/파일 압축 후 크기가 최대 허용 한도(500MB)를 초과하여 중단되었습니다.";
 
-LimitedFile open_limited(const fs::path& path, std::uint64_t limit)
-{
-    auto file = platform::File::create_write(path);
-    EXPECT_TRUE(file) << file.error();
-    return LimitedFile(std::move(*file), limit);
-}
+using zip_test::open_limited;
 
 TEST(LimitedFile, RefusesAnyWriteEndingPastTheLimit)
 {

@@ -1,0 +1,31 @@
+#pragma once
+// Names of one folder level of an archive, kept apart where the archive is unpacked.
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace zipper {
+
+enum class NameOf { file, folder };
+
+// The names given out at one level (the archive's top, or inside one folder). Two names
+// clash when their NFC forms are equal after lower-casing: readers on Windows and macOS
+// unpack into folders that ignore letter case, so one would overwrite the other.
+class LevelNames {
+public:
+    // `originals`: every name of this level that will be claimed (NFC), so that a renamed
+    // twin never takes the name that a later item holds.
+    explicit LevelNames(const std::vector<std::string>& originals);
+
+    // `name` (NFC) when no earlier claim clashes with it; otherwise the first free
+    // "stem (2).ext", "stem (3).ext", ... (a folder's number goes at the end of its name).
+    [[nodiscard]] std::string claim(const std::string& name, NameOf kind);
+
+private:
+    std::unordered_set<std::string> m_originals;
+    std::unordered_set<std::string> m_claimed;
+};
+
+} // namespace zipper
