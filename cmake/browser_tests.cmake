@@ -17,7 +17,8 @@ else()
     FolderAndLargeMedia targets_test.mjs
     TakenCode code_test.mjs
     UploadFailure failure_test.mjs
-    StartAndMessages start_test.mjs)
+    StartAndMessages start_test.mjs
+    Layout layout_test.mjs)
 endif()
 
 while(_browser_tests)
