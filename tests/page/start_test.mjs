@@ -36,11 +36,9 @@ test("the start button stays disabled until its call has answered; a double-clic
   await page.dblclick("#start-upload-btn");
   await waitFor("the start call", () => countRequests(s, "/api/local/start-upload") >= 1);
   assert.equal(await startDisabled(page), true, "the button is enabled while its call is open");
-  // A re-render while the call is open (here the host's add-paths hook) keeps it disabled.
-  const refreshed = page.waitForResponse((r) => r.url().includes("/api/local/state"));
-  await page.evaluate((p) => window.__vanoAddPaths([p], false), s.file("보고서.pdf"));
-  await refreshed;
-  await waitText(page, "#target-name", "보고서.pdf");
+  // A re-render while the call is open (here of a target the host's hook brings) keeps it disabled.
+  await page.evaluate((p) => window.__vanoAddPaths([p], true), s.file("다음.pdf"));
+  await waitText(page, "#target-name", "다음.pdf");
   assert.equal(await startDisabled(page), true, "a re-render enabled the button while its call is open");
   await page.click("#start-upload-btn", { force: true });
   release();
@@ -49,10 +47,10 @@ test("the start button stays disabled until its call has answered; a double-clic
   assert.equal(s.service.requests("POST /api/upload-document").length, 1);
 
   // The next share screen shows no refusal of a second start.
-  s.shell.answerPick(false, [s.file("다음.pdf")]);
+  s.shell.answerPick(false, [s.file("보고서.pdf")]);
   await page.click("#duvid-more-btn");
   await page.locator("#duvid-view").waitFor({ state: "visible" });
-  await waitText(page, "#target-name", "다음.pdf");
+  await waitText(page, "#target-name", "보고서.pdf");
   assert.equal(await visible(page, "#duvid-err"), false, await page.textContent("#duvid-err"));
   await waitFor("the start button", async () => !(await startDisabled(page)));
   await checkOnlyFontAborted(assert, s);
