@@ -16,7 +16,9 @@ else()
     ShareFile share_test.mjs
     FolderAndLargeMedia targets_test.mjs
     TakenCode code_test.mjs
-    UploadFailure failure_test.mjs)
+    UploadFailure failure_test.mjs
+    StartAndMessages start_test.mjs
+    Layout layout_test.mjs)
 endif()
 
 while(_browser_tests)

@@ -57,3 +57,39 @@ test("a taken short code shows the service's message and suggestion chips, and b
   assert.deepEqual(asked, ["주간회의", "회의", "회의_자료", "회의자료_0412"]);
   await checkOnlyFontAborted(assert, s);
 });
+
+test("a code check that the service fails ends with its reason and keeps the start blocked", async (t) => {
+  const cases = [
+    { name: "400 with a detail", reply: { status: 400, json: { detail: "단축 단어에 쓸 수 없는 문자가 있습니다." } },
+      code: "보고!", status: /^⚠️ 단축 단어에 쓸 수 없는 문자가 있습니다\.$/ },
+    { name: "500 with a detail", reply: { status: 500, json: { detail: "잠시 후 다시 시도해 주세요." } },
+      code: "보고서", status: /^⚠️ 잠시 후 다시 시도해 주세요\.$/ },
+    { name: "500 without a reason", reply: { status: 500, text: "Internal Server Error" },
+      code: "보고서2", status: /^⚠️ .*HTTP 500/ },
+  ];
+  const s = await startSession(t, {
+    config: { api_key: "page-key", username: "qa" },
+    files: { "보고.pdf": "%PDF-1.4 report" },
+    script: { "GET /api/check-code": [free, ...cases.map((c) => c.reply), free] },
+  });
+  const { page } = s;
+  s.shell.answerPick(false, [s.file("보고.pdf")]);
+  await page.locator("#duvid-view").waitFor({ state: "visible" });
+  await page.click("#pick-file-btn");
+  await waitText(page, "#code-status", `✓ 사용 가능: ${BASE}/보고`);
+  const startDisabled = () => page.$eval("#start-upload-btn", (b) => b.disabled);
+  assert.equal(await startDisabled(), false);
+
+  for (const c of cases) {
+    await page.fill("#custom-code", c.code);
+    await waitText(page, "#code-status", c.status);
+    assert.equal(await page.getAttribute("#code-status", "class"), "help err", c.name);
+    assert.equal(await startDisabled(), true, c.name);
+  }
+  // A new check that the service answers brings the start back.
+  await page.fill("#custom-code", "보고서3");
+  await waitText(page, "#code-status", `✓ 사용 가능: ${BASE}/보고서3`);
+  assert.equal(await startDisabled(), false);
+  assert.equal(s.service.requests("GET /api/check-code").length, cases.length + 2);
+  await checkOnlyFontAborted(assert, s);
+});

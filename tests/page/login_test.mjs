@@ -29,9 +29,9 @@ test("a refused login shows the service's message; the right one opens the share
   await waitText(page, "#menu-status-text", "탐색기 파일·폴더 우클릭 메뉴 활성됨");
   assert.equal(await page.textContent("#install-menu-btn"), "재등록");
 
-  // The password field is the card's last field: nothing below it.
+  // The button keeps the same 12 px above it with and without the error line.
   let [pwField, submit] = await boxes(page, [".field:has(#login-pw)", "#login-submit-btn"]);
-  assert.equal(submit.top - pwField.bottom, 0);
+  assert.equal(submit.top - pwField.bottom, 12);
 
   await login(page, `  ${USER} `, "wrong");
   await waitText(page, "#login-err", "⚠️ " + REFUSAL);
