@@ -16,7 +16,8 @@ else()
     ShareFile share_test.mjs
     FolderAndLargeMedia targets_test.mjs
     TakenCode code_test.mjs
-    UploadFailure failure_test.mjs)
+    UploadFailure failure_test.mjs
+    ClipboardFailure clipboard_test.mjs)
 endif()
 
 while(_browser_tests)
