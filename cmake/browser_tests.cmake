@@ -18,7 +18,8 @@ else()
     TakenCode code_test.mjs
     UploadFailure failure_test.mjs
     StartAndMessages start_test.mjs
-    Layout layout_test.mjs)
+    Layout layout_test.mjs
+    ClipboardFailure clipboard_test.mjs)
 endif()
 
 while(_browser_tests)

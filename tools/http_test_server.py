@@ -9,6 +9,7 @@ its connection. The process ends on GET /quit or after IDLE_EXIT_S without a con
   /echo               200, the body is the request exactly as it arrived (head and body)
   /bytes?n=N&status=S status S (200), a body of N bytes "0123456789" repeated
   /redirect/N?code=C  C (302) to /redirect/N-1 while N > 0, then as /echo
+  /goto?code=C&to=U   C (302) with "Location: U", U as given
   /slow?ms=M          reads the request, waits M ms, then 200 "late"
   /short-body         200 with Content-Length 100, 10 bytes, then the connection closes
   /no-read            reads the head only and holds the connection, reading nothing more
@@ -112,6 +113,8 @@ def serve(conn):
                     reply(conn, code, b"", [f"Location: {location}"])
                 else:
                     reply(conn, 200, raw)
+            elif path == "/goto":
+                reply(conn, int(query.get("code", "302")), b"", [f"Location: {query.get('to', '')}"])
             elif path == "/slow":
                 time.sleep(int(query.get("ms", "0")) / 1000)
                 reply(conn, 200, b"late")

@@ -2,7 +2,8 @@
 // Blocking HTTP/1.1 client with TLS: libcurl on POSIX, WinHTTP on Windows.
 //
 // Both builds behave alike: at most 5 redirects are followed (none when the request says
-// so), the environment's proxy variables are never consulted (connections always go
+// so), only within the request's origin and without changing its method (see
+// http_parts::next_redirect_step), the environment's proxy variables are never consulted (connections always go
 // direct), and HTTPS verifies the certificate chain and the host name (against a root set
 // compiled into the program on POSIX, the system's root store on Windows). Verification
 // cannot be turned off.
@@ -51,7 +52,7 @@ struct HttpTimeouts {
 
 // Whether a request follows the redirects it is answered with.
 enum class Redirects {
-    follow, // up to 5, as HttpClient::send describes
+    follow, // up to 5 within the origin, as HttpClient::send describes
     none,   // a redirect reply (301, 302, 303, 307, 308) is the reply; its Location is not visited
 };
 
@@ -67,6 +68,9 @@ struct HttpRequest {
     std::variant<std::monostate, std::string, HttpStreamBody> body{};
     // Most bytes of the reply's body to keep; reading stops at the first byte past it.
     std::size_t max_body_bytes = 0;
+    // A smaller cap for the body of an error reply (status 400 or above), whose text is
+    // only shown, not parsed.
+    std::optional<std::size_t> max_error_body_bytes{};
     Redirects redirects = Redirects::follow;
 };
 
@@ -91,8 +95,11 @@ public:
     // the request asks for Redirects::none. Any reply, whatever its status, is a success.
     // Fails, with the client library's own description of the cause (or the body reader's
     // message), when no reply arrived: a bad URL, name look-up, connection refused, TLS or
-    // certificate failure, a time-out, a sixth redirect, a redirect from HTTPS to plain
-    // HTTP, or a connection that broke before the reply's head was complete. A method or
+    // certificate failure, a time-out, or a connection that broke before the reply's head
+    // was complete. A redirect that is not followed by the shared rule (a sixth one, one to
+    // another origin or from HTTPS to plain HTTP, a 301/302/303 of a request other than
+    // GET or HEAD, a 307/308 whose streamed body cannot be sent again) fails the request
+    // with a message naming the redirect's status. A method or
     // header name that is not an RFC 9110 token, or a header value holding CR, LF or NUL,
     // fails before anything is sent.
     [[nodiscard]] core::Result<HttpResponse> send(HttpRequest request) const;

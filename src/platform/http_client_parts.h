@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace platform::http_parts {
@@ -36,6 +38,47 @@ inline bool is_redirect_status(long code)
 {
     return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
 }
+
+// The most redirects one request follows.
+inline constexpr int max_redirects = 5;
+
+// One reply of a request, as the redirect rule sees it.
+struct ReplyHead {
+    // The URL that was requested and the method it was requested with.
+    std::string_view url;
+    std::string_view method;
+    // Whether the request has a body and whether that body can be sent again.
+    bool has_body = false;
+    bool body_resendable = false;
+    Redirects policy = Redirects::follow;
+    // How many redirects led to this request.
+    int redirects_done = 0;
+    std::uint16_t status = 0;
+    std::optional<std::string_view> location;
+};
+
+// What the client does next with a reply.
+struct RedirectStep {
+    enum class Kind { final_reply, follow, refuse };
+    Kind kind = Kind::final_reply;
+    // follow: the absolute URL to request next, with the same method and body.
+    std::string url{};
+    // refuse: why, naming the redirect's status; the request then fails with it.
+    std::string message{};
+};
+
+// The redirect rule of both clients. A reply is final unless it is a 301, 302, 303, 307 or
+// 308 with a Location and the policy follows redirects. A redirect is followed only to the
+// same origin (scheme, host, port) and never changes the method: 301, 302 and 303 only
+// for GET and HEAD, 307 and 308 only when a body can be sent again. Everything else,
+// including a sixth redirect, is refused, so the request's key or password never leaves
+// the origin it was meant for.
+[[nodiscard]] RedirectStep next_redirect_step(const ReplyHead& reply);
+
+// A Location resolved against the URL it came from (RFC 3986 section 5.2, for the forms
+// that servers send), without its fragment; nothing when it cannot be used (another
+// scheme than http or https, user information, blanks or control characters).
+[[nodiscard]] std::optional<std::string> resolve_location(std::string_view base, std::string_view location);
 
 // The failure of a streamed body whose reader ended before its declared length.
 inline constexpr std::string_view body_ended_early = "the request body ended before its declared length";

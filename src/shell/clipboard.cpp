@@ -31,7 +31,12 @@ core::Result<void> copy_to_clipboard(std::string_view text)
         return core::fail("클립보드 실행 실패: " + result.error());
     if (result->stdin_error)
         return core::fail("클립보드 기록 실패: " + *result->stdin_error);
-    // The exit code is not used: the text has reached PowerShell.
+    // Set-Clipboard fails with a non-zero exit (the clipboard held by another program,
+    // access denied): the text reached PowerShell but not the clipboard.
+    if (!result->exit_code)
+        return core::fail("클립보드 복사 실패: PowerShell의 종료 코드를 읽을 수 없습니다");
+    if (*result->exit_code != 0)
+        return core::fail("클립보드 복사 실패: PowerShell 종료 코드 " + std::to_string(*result->exit_code));
     return core::ok();
 }
 

@@ -57,6 +57,7 @@ core::Result<platform::HttpResponse> send_call(std::string method, std::string u
     if (body)
         request.body = std::move(*body);
     request.max_body_bytes = max_reply_body_bytes;
+    request.max_error_body_bytes = max_error_body_bytes;
     auto reply = make_agent(false).send(std::move(request));
     if (reply && reply->status < 400 && reply->body_error)
         return core::fail(*reply->body_error);

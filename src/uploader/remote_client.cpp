@@ -2,6 +2,7 @@
 
 #include "core/json_text.h"
 #include "core/utf8.h"
+#include "uploader/error_text.h"
 
 #include <chrono>
 #include <mutex>
@@ -19,6 +20,19 @@ std::optional<platform::HttpTimeouts> g_test_timeouts;
 std::string plain_server_error(std::uint16_t status)
 {
     return "서버 오류 (HTTP " + std::to_string(status) + ")";
+}
+
+// A body cut at its cap may end inside a character; that part is not the service's.
+std::string_view without_cut_character(std::string_view body)
+{
+    for (std::size_t back = 1; back <= std::min<std::size_t>(3, body.size()); ++back) {
+        const auto lead = static_cast<unsigned char>(body[body.size() - back]);
+        if ((lead & 0xC0) == 0x80)
+            continue;
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        return length > back ? body.substr(0, body.size() - back) : body;
+    }
+    return body;
 }
 
 } // namespace
@@ -72,23 +86,25 @@ std::optional<std::string> reply_text(const server::Json& reply, std::string_vie
 
 std::string read_api_result(const platform::HttpResponse& reply)
 {
-    if (reply.body_truncated || reply.body_error)
+    if (reply.body_error)
         return plain_server_error(reply.status);
-    const std::string text = core::lossy_utf8(reply.body);
-    if (const auto value = parse_reply_json(text); value && value->is_object()) {
+    const std::string text = core::lossy_utf8(reply.body_truncated ? without_cut_character(reply.body) : reply.body);
+    // A body cut at the cap is no whole JSON value.
+    if (const auto value = reply.body_truncated ? core::Result<server::Json>(core::fail("")) : parse_reply_json(text);
+        value && value->is_object()) {
         const auto detail = value->find("detail");
         if (detail != value->end() && detail->is_string())
-            return detail->get<std::string>();
+            return shortened(detail->get<std::string>());
         if (detail != value->end() && detail->is_object()) {
             const auto message = detail->find("message");
             if (message != detail->end() && message->is_string())
-                return message->get<std::string>();
+                return shortened(message->get<std::string>());
         }
         const auto message = value->find("message");
         if (message != value->end() && message->is_string())
-            return message->get<std::string>();
+            return shortened(message->get<std::string>());
     }
-    return "서버 요청 실패 (HTTP " + std::to_string(reply.status) + "): " + text;
+    return "서버 요청 실패 (HTTP " + std::to_string(reply.status) + "): " + error_body_summary(text);
 }
 
 } // namespace uploader

@@ -17,6 +17,9 @@ namespace uploader {
 // the plain server-error message; a success beyond it does not parse.
 inline constexpr std::size_t max_reply_body_bytes = 10 * 1024 * 1024;
 
+// Most bytes of an error reply's body that are read: only a short summary of it is shown.
+inline constexpr std::size_t max_error_body_bytes = 64 * 1024;
+
 // A new agent for one remote call: 15 s to connect, 20 s (1200 s when `for_upload`) for
 // each read and write, no overall limit. Redirects (at most 5), no proxy and TLS
 // verification are the HTTP client's own. Cannot fail.
@@ -43,9 +46,10 @@ void set_agent_timeouts_for_test(std::optional<platform::HttpTimeouts> timeouts)
 [[nodiscard]] std::optional<std::string> reply_text(const server::Json& reply, std::string_view key);
 
 // The user message for an error reply (status 400 or above), read with the body limit
-// max_reply_body_bytes: the reply's `detail` text, else the `message` text of an object
-// `detail`, else the top-level `message` text; otherwise the raw body with the status.
-// A body that passed the limit or broke off gives the plain server-error message.
+// max_error_body_bytes: the reply's `detail` text, else the `message` text of an object
+// `detail`, else the top-level `message` text (each shortened to max_error_text_chars);
+// otherwise the status and error_body_summary() of the body, or of the part of it that
+// was read. A body that broke off gives the plain server-error message.
 [[nodiscard]] std::string read_api_result(const platform::HttpResponse& reply);
 
 } // namespace uploader

@@ -109,6 +109,7 @@ core::Result<server::UploadResult> upload(server::ServerState& state, const conf
     };
     request.body = platform::HttpStreamBody{total, [body](std::span<char> dest) { return body->read(dest); }};
     request.max_body_bytes = max_reply_body_bytes;
+    request.max_error_body_bytes = max_error_body_bytes;
 
     const auto reply = make_agent(true).send(std::move(request));
     if (!reply)
@@ -124,15 +125,43 @@ core::Result<server::UploadResult> upload(server::ServerState& state, const conf
     return make_upload_result(*json, base, file_name, *size);
 }
 
+// An absolute http or https URL: the page makes it a link, so no other scheme may pass.
+bool is_web_link(std::string_view text)
+{
+    const auto starts = [&](std::string_view prefix) {
+        if (text.size() <= prefix.size())
+            return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            const char c = text[i] >= 'A' && text[i] <= 'Z' ? char(text[i] - 'A' + 'a') : text[i];
+            if (c != prefix[i])
+                return false;
+        }
+        return true;
+    };
+    return starts("http://") || starts("https://");
+}
+
 } // namespace
 
-server::UploadResult make_upload_result(const server::Json& reply, std::string_view base, std::string_view sent_name,
-                                        std::uint64_t file_size)
+std::string not_copied_text(std::string_view why)
+{
+    return "단축 링크가 클립보드에 복사되지 않았습니다 (" + std::string(why) + "). \"📋 복사\"를 누르면 다시 시도합니다.";
+}
+
+core::Result<server::UploadResult> make_upload_result(const server::Json& reply, std::string_view base,
+                                                      std::string_view sent_name, std::uint64_t file_size)
 {
     const auto text = [&](std::string_view key) { return reply_text(reply, key); };
     server::UploadResult r;
     r.short_code = text("short_code").value_or("");
-    r.short_url = text("short_url").value_or(std::string(base) + "/" + r.short_code);
+    // Only a reply that names the link or its code is an upload the service took; anything
+    // else would put the service's root address, or nothing, on the clipboard.
+    if (auto url = text("short_url"); url && is_web_link(*url))
+        r.short_url = std::move(*url);
+    else if (!r.short_code.empty())
+        r.short_url = std::string(base) + "/" + r.short_code;
+    else
+        return core::fail(std::string(no_link_message));
     r.original_name = text("original_name").value_or(std::string(sent_name));
     r.file_size = file_size;
     if (reply.is_object()) {
@@ -170,12 +199,12 @@ void run_upload_job(server::SharedState state, config::DesktopConfig config, con
         });
         return;
     }
-    (void)shell::copy_to_clipboard(outcome->short_url);
+    const auto copied = shell::copy_to_clipboard(outcome->short_url);
     auto svg = render_qr_svg(outcome->short_url);
     update_job(*state, [&](server::JobState& job) {
         job.phase = "done";
         job.percent = 100.0;
-        job.detail_text = "단축 링크가 클립보드에 자동 복사되었습니다!";
+        job.detail_text = copied ? std::string(copied_text) : not_copied_text(copied.error());
         job.qr_svg = std::move(svg);
         job.result = std::move(*outcome);
     });

@@ -114,7 +114,8 @@ export class StandInService {
 
 // Stand-ins for reg, powershell and cmd, first on PATH for the Linux build. reg answers
 // every query as registered; powershell's file and folder dialogs print what the test put
-// into pick-files or pick-folder (nothing: a cancel), and its clipboard writes to clipboard.
+// into pick-files or pick-folder (nothing: a cancel), and its clipboard writes to clipboard
+// (or fails, see failClipboard).
 export class ShellStandIns {
   constructor(dir) {
     this.dir = dir;
@@ -128,7 +129,8 @@ export class ShellStandIns {
       powershell: `case "$*" in
   *FolderBrowserDialog*) cat ${q(this.path("pick-folder"))} 2>/dev/null ;;
   *OpenFileDialog*) cat ${q(this.path("pick-files"))} 2>/dev/null ;;
-  *Set-Clipboard*) cat > ${q(this.path("clipboard.tmp"))} && mv ${q(this.path("clipboard.tmp"))} ${q(this.path("clipboard"))} ;;
+  *Set-Clipboard*) if [ -e ${q(this.path("clipboard-fails"))} ]; then cat > /dev/null; echo 'Access is denied' >&2; exit 1; fi
+    cat > ${q(this.path("clipboard.tmp"))} && mv ${q(this.path("clipboard.tmp"))} ${q(this.path("clipboard"))} ;;
 esac
 exit 0
 `,
@@ -143,6 +145,11 @@ exit 0
   // What the next file dialog (folder false) or folder dialog (folder true) reports.
   answerPick(folder, paths) {
     fs.writeFileSync(this.path(folder ? "pick-folder" : "pick-files"), paths.map((p) => p + "\n").join(""));
+  }
+  // Whether the clipboard refuses the text, as Set-Clipboard does when it is denied access.
+  failClipboard(fails) {
+    if (fails) fs.writeFileSync(this.path("clipboard-fails"), "");
+    else fs.rmSync(this.path("clipboard-fails"), { force: true });
   }
   clipboard() {
     try {

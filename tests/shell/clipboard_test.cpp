@@ -37,7 +37,6 @@ TEST(Clipboard, TextReachesPowerShellsInput)
         {"link", "https://example.test/abc", "cat > '" + sink + "'"},
         {"Korean text with trailing line break", "공유 링크 \r\n", "cat > '" + sink + "'"},
         {"empty text", "", "cat > '" + sink + "'"},
-        {"failing exit code still succeeds", "x", "cat > '" + sink + "'; exit 9"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -62,6 +61,31 @@ TEST(Clipboard, Failures)
     const auto outcome = shell::copy_to_clipboard(std::string(4 << 20, 'x'));
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error(), "클립보드 기록 실패: " + platform::os_error_text(EPIPE));
+}
+
+// Set-Clipboard that fails makes PowerShell exit non-zero after it read the whole text.
+TEST(Clipboard, FailingPowerShellIsAFailure)
+{
+    StandIns stand_ins;
+    const std::string sink = stand_ins.file("stdin").string();
+    struct Case {
+        std::string_view name;
+        std::string body;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"access denied", "cat > '" + sink + "'; echo 'Access is denied' >&2; exit 1",
+         "클립보드 복사 실패: PowerShell 종료 코드 1"},
+        {"other exit code", "cat > '" + sink + "'; exit 9", "클립보드 복사 실패: PowerShell 종료 코드 9"},
+        {"ended by a signal", "cat > '" + sink + "'; kill -9 $$", "클립보드 복사 실패: PowerShell 종료 코드 137"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        stand_ins.add("powershell", c.body);
+        const auto outcome = shell::copy_to_clipboard("https://example.test/abc");
+        EXPECT_EQ(outcome, core::Result<void>(core::fail(c.message)));
+        EXPECT_EQ(test_support::read_bytes(sink), "https://example.test/abc");
+    }
 }
 
 #endif

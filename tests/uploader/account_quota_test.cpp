@@ -112,8 +112,8 @@ TEST_F(QuotaRouteTest, OtherFailuresAnswer400AndChangeNothing)
         {"error with detail", {{"status", 400}, {"json", {{"detail", "quota service down"}}}}, "quota service down"},
         {"marker in another case", {{"status", 400}, {"json", {{"detail", "auth_expired"}}}}, "auth_expired"},
         {"plain text error", {{"status", 500}, {"text", "oops"}}, "서버 요청 실패 (HTTP 500): oops"},
-        {"error body over 10 MiB", {{"status", 502}, {"text", "x"}, {"repeat", 10 * 1024 * 1024 + 1}},
-         "서버 오류 (HTTP 502)"},
+        {"error body over 10 MiB shows its start", {{"status", 502}, {"text", "x"}, {"repeat", 10 * 1024 * 1024 + 1}},
+         "서버 요청 실패 (HTTP 502): " + std::string(300, 'x') + "…"},
         {"success not JSON", {{"text", "nope"}}, "계정 정보 파싱 오류: ", true},
         {"connection dropped", {{"drop", true}}, "네트워크 오류: ", true},
     };

@@ -159,27 +159,55 @@ TEST(UploadBody, ResultDefaults)
     struct Case {
         std::string_view name;
         std::string_view reply;
-        server::UploadResult expected;
+        std::optional<server::UploadResult> expected; // nothing: the reply names no link
     };
     const Case cases[] = {
         {"full", R"({"short_code":"abc12","short_url":"https://s/x","original_name":"r.pdf","file_size":7,"expires_at":"2027-01-01","message":"ok"})",
-         {"abc12", "https://s/x", "r.pdf", 7, "2027-01-01", "ok"}},
-        {"only code", R"({"short_code":"abc12"})", {"abc12", "https://b/abc12", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
-        {"array", R"([1,2])", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
-        {"empty short url kept", R"({"short_url":""})", {"", "", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
-        {"negative size", R"({"file_size":-1})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
-        {"fraction size", R"({"file_size":1.5})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
-        {"exponent size", R"({"file_size":1e3})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
-        {"string size", R"({"file_size":"9"})", {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
-        {"max size", R"({"file_size":18446744073709551615})",
-         {"", "https://b/", "a_b.pdf", 18446744073709551615ull, "", "공유 링크 생성 완료"}},
-        {"wrong types", R"({"short_code":1,"message":null,"expires_at":false})",
-         {"", "https://b/", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+         server::UploadResult{"abc12", "https://s/x", "r.pdf", 7, "2027-01-01", "ok"}},
+        {"only code", R"({"short_code":"abc12"})",
+         server::UploadResult{"abc12", "https://b/abc12", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"only link", R"({"short_url":"http://s/y"})",
+         server::UploadResult{"", "http://s/y", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"link in capitals", R"({"short_url":"HTTPS://S/Y"})",
+         server::UploadResult{"", "HTTPS://S/Y", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"empty link beside a code", R"({"short_code":"c","short_url":""})",
+         server::UploadResult{"c", "https://b/c", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"link of another scheme beside a code", R"j({"short_code":"c","short_url":"javascript:alert(1)"})j",
+         server::UploadResult{"c", "https://b/c", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"negative size", R"({"short_code":"k","file_size":-1})",
+         server::UploadResult{"k", "https://b/k", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"fraction size", R"({"short_code":"k","file_size":1.5})",
+         server::UploadResult{"k", "https://b/k", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"exponent size", R"({"short_code":"k","file_size":1e3})",
+         server::UploadResult{"k", "https://b/k", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"string size", R"({"short_code":"k","file_size":"9"})",
+         server::UploadResult{"k", "https://b/k", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"max size", R"({"short_code":"k","file_size":18446744073709551615})",
+         server::UploadResult{"k", "https://b/k", "a_b.pdf", 18446744073709551615ull, "", "공유 링크 생성 완료"}},
+        {"wrong types", R"({"short_url":"https://s/z","short_code":1,"message":null,"expires_at":false})",
+         server::UploadResult{"", "https://s/z", "a_b.pdf", 42, "", "공유 링크 생성 완료"}},
+        {"array", R"([1,2])", std::nullopt},
+        {"empty object", R"({})", std::nullopt},
+        {"neither code nor link", R"({"ok":true,"message":"received"})", std::nullopt},
+        {"empty code and empty link", R"({"short_code":"","short_url":""})", std::nullopt},
+        {"empty link alone", R"({"short_url":""})", std::nullopt},
+        {"code not text", R"({"short_code":7})", std::nullopt},
+        {"link of another scheme alone", R"({"short_url":"file:///c:/x"})", std::nullopt},
+        {"a scheme and nothing after it", R"({"short_url":"https://"})", std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto reply = server::Json::parse(c.reply);
-        EXPECT_EQ(uploader::make_upload_result(reply, "https://b", "a_b.pdf", 42), c.expected);
+        const auto result = uploader::make_upload_result(reply, "https://b", "a_b.pdf", 42);
+        if (c.expected && result) {
+            EXPECT_EQ(*result, *c.expected);
+        } else if (c.expected) {
+            ADD_FAILURE() << result.error();
+        } else if (result) {
+            ADD_FAILURE() << "a link was made: " << result->short_url;
+        } else {
+            EXPECT_EQ(result.error(), uploader::no_link_message);
+        }
     }
 }
 

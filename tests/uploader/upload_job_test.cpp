@@ -91,6 +91,7 @@ std::string pattern_bytes(std::size_t n, unsigned seed)
 }
 
 const std::string net_prefix = "업로드 중 네트워크 연결이 끊어졌습니다: ";
+const std::string no_link = std::string(uploader::no_link_message);
 
 TEST(UploadJob, SingleFileOutcomes)
 {
@@ -122,15 +123,31 @@ TEST(UploadJob, SingleFileOutcomes)
          {"/api/upload-video", {{"expiry_option", "7"}, {"custom_code", "my_code"}, {"qr_details", "행사 안내"}},
           "CLIP.MOV", "video/quicktime"},
          defaults("abc12", "CLIP.MOV", 4096, "{base}/abc12"), ""},
-        {"a JSON array gives every default", "notes.txt", 10, json::object(), {{"json", json::array({1, 2})}},
-         {"/api/upload-document", plain, "notes.txt", "text/plain"}, defaults("", "notes.txt", 10, "{base}/"), ""},
+        {"a JSON array names no link", "notes.txt", 10, json::object(), {{"json", json::array({1, 2})}},
+         {"/api/upload-document", plain, "notes.txt", "text/plain"}, nullptr, no_link},
+        {"an object without code or link names no link", "a.pdf", 10, json::object(), {{"json", {{"ok", true}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, no_link},
+        {"a message alone names no link", "a.pdf", 10, json::object(), {{"json", {{"message", "received"}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, no_link},
+        {"an empty code and an empty link name no link", "a.pdf", 10, json::object(),
+         {{"json", {{"short_code", ""}, {"short_url", ""}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, no_link},
+        {"a link of another scheme is no link", "a.pdf", 10, json::object(),
+         {{"json", {{"short_url", "javascript:alert(1)"}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, no_link},
+        {"an empty link beside a code gives the code's link", "a.pdf", 10, json::object(),
+         {{"json", {{"short_code", "k"}, {"short_url", ""}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, defaults("k", "a.pdf", 10, "{base}/k"), ""},
+        {"a whole JSON reply cut short of its Content-Length", "a.pdf", 10, json::object(),
+         {{"json", {{"short_code", "cut"}}}, {"headers", {{"Content-Length", "500"}}}},
+         {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, net_prefix},
         {"a negative size keeps the file's size; hwp goes out untyped", "a.hwp", 33, {{"expiry_option", ""}},
          {{"json", {{"short_code", "k"}, {"file_size", -1}}}}, {"/api/upload-document", {{"expiry_option", ""}}, "a.hwp",
           "application/octet-stream"}, defaults("k", "a.hwp", 33, "{base}/k"), ""},
         {"a fractional size too; the last extension counts", "movie.tar.mp4", 50, json::object(), {{"json", {{"short_code", "k"}, {"file_size", 1.5}}}},
          {"/api/upload-video", plain, "movie.tar.mp4", "video/mp4"}, defaults("k", "movie.tar.mp4", 50, "{base}/k"), ""},
-        {"an empty short_url is kept", "a.csv", 20, json::object(), {{"json", {{"short_url", ""}}}},
-         {"/api/upload-document", plain, "a.csv", "text/csv"}, defaults("", "a.csv", 20, ""), ""},
+        {"an empty short_url names no link", "a.csv", 20, json::object(), {{"json", {{"short_url", ""}}}},
+         {"/api/upload-document", plain, "a.csv", "text/csv"}, nullptr, no_link},
         {"reply not JSON", "a.pdf", 10, json::object(), {{"text", "<html>ok</html>"}},
          {"/api/upload-document", plain, "a.pdf", "application/pdf"}, nullptr, "업로드 응답 파싱 실패: "},
         {"error with a detail text", "a.pdf", 10, json::object(), {{"status", 400}, {"json", {{"detail", "코드 중복"}}}},
@@ -189,7 +206,8 @@ TEST(UploadJob, SingleFileOutcomes)
 
         if (c.result.is_null()) {
             EXPECT_EQ(job["phase"], "error");
-            const std::string error = job.value("error", "");
+            // A job that ended "done" has a null error: a failure of the row, not a crash.
+            const std::string error = job.value("error", json()).is_string() ? job.value("error", "") : "";
             if (c.error.ends_with(": ")) {
                 EXPECT_TRUE(error.starts_with(c.error) && error.size() > c.error.size()) << error;
             } else {
@@ -423,5 +441,96 @@ TEST(UploadJob, DirectTargetPaths)
         }
     }
 }
+
+// A redirect never carries the upload (or the key) elsewhere, and never turns it into a
+// bodiless GET: every kind, to the same service or to another one that would answer with a
+// link, ends the job in "error" naming the status, and nothing is copied.
+TEST(UploadJob, RedirectedUploadsFail)
+{
+    UploadRig rig;
+    const test_support::StandInService other;
+    const json link_reply = {{"json", {{"short_code", "redirected"}}}};
+    other.script({{"POST /api/upload-document", link_reply}, {"GET /api/upload-document", link_reply}});
+    struct Case {
+        std::string_view name;
+        int status;
+        bool same_origin;
+    };
+    const Case cases[] = {
+        {"301 to the same service", 301, true},  {"302 to the same service", 302, true},
+        {"303 to the same service", 303, true},  {"307 to the same service", 307, true},
+        {"308 to the same service", 308, true},  {"301 to another port", 301, false},
+        {"302 to another port", 302, false},     {"303 to another port", 303, false},
+        {"307 to another port", 307, false},     {"308 to another port", 308, false},
+    };
+    ClipboardSpy clipboard;
+    const auto path = rig.put("a.pdf", "bytes of a");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string location =
+            c.same_origin ? rig.base() + "/api/upload-moved" : other.url() + "/api/upload-document";
+        rig.service.script({{"POST /api/upload-document", {{"status", c.status}, {"headers", {{"Location", location}}},
+                                                           {"json", json::object()}}},
+                            {"POST /api/upload-moved", link_reply},
+                            {"GET /api/upload-moved", link_reply}});
+        clipboard.clear();
+        const auto other_before = other.requests().size();
+        rig.start({path});
+        ASSERT_EQ(rig.start_upload(json::object()).status, 200);
+        const json job = rig.wait_for_end();
+        EXPECT_EQ(job.value("phase", ""), "error") << job.dump();
+        const json error = job.value("error", json());
+        EXPECT_NE((error.is_string() ? error.get<std::string>() : "").find("HTTP " + std::to_string(c.status)),
+                  std::string::npos)
+            << job.dump();
+        EXPECT_TRUE(job.value("result", json()).is_null());
+        EXPECT_EQ(clipboard.sent(), std::nullopt);
+        EXPECT_EQ(other.requests().size(), other_before);
+        EXPECT_FALSE(std::ranges::any_of(rig.service.requests(),
+                                         [](const json& r) { return r.value("path", "") == "/api/upload-moved"; }));
+    }
+}
+
+#ifndef _WIN32
+// A copy that PowerShell reports as failed leaves the job "done" but says so, and the
+// copy route answers 400 with the reason; a copy that worked keeps the usual texts.
+TEST(UploadJob, ClipboardOutcomeIsReported)
+{
+    struct Case {
+        std::string_view name;
+        std::string powershell; // the stand-in's body
+        std::string detail_text;
+        int copy_status;
+        json copy_body;
+    };
+    const std::string failure = "클립보드 복사 실패: PowerShell 종료 코드 1";
+    const Case cases[] = {
+        {"access denied", "cat > /dev/null; echo 'Access is denied' >&2; exit 1", uploader::not_copied_text(failure),
+         400, {{"detail", failure}}},
+        {"exit code 5", "cat > /dev/null; exit 5",
+         uploader::not_copied_text("클립보드 복사 실패: PowerShell 종료 코드 5"), 400,
+         {{"detail", "클립보드 복사 실패: PowerShell 종료 코드 5"}}},
+        {"copied", "cat > /dev/null; exit 0", std::string(done_text), 200, {{"success", true}}},
+    };
+    UploadRig rig;
+    test_support::StandIns stand_ins;
+    rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "clip"}}}}}});
+    const auto path = rig.put("a.pdf", "bytes");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        stand_ins.add("powershell", c.powershell);
+        rig.start({path});
+        ASSERT_EQ(rig.start_upload(json::object()).status, 200);
+        const json job = rig.wait_for_end();
+        EXPECT_EQ(job.value("phase", ""), "done") << job.dump();
+        EXPECT_EQ(job.value("detail_text", ""), c.detail_text);
+        const json result = job.value("result", json());
+        EXPECT_EQ(result.is_object() ? result.value("short_url", "") : "", rig.base() + "/clip");
+        const auto copied = rig.api("POST", "/api/local/copy", json{{"text", rig.base() + "/clip"}}.dump());
+        EXPECT_EQ(copied.status, c.copy_status);
+        EXPECT_EQ(copied.body, c.copy_body);
+    }
+}
+#endif
 
 } // namespace

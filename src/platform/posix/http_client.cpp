@@ -25,7 +25,6 @@ using namespace http_parts;
 
 using Clock = std::chrono::steady_clock;
 
-constexpr long max_redirects = 5;
 // Longest single wait inside libcurl's loop, so that a stall is noticed promptly.
 constexpr int max_poll_ms = 100;
 
@@ -53,10 +52,9 @@ struct Transfer {
     bool connected = false;
     Clock::time_point last_activity = Clock::now();
 
-    bool follow_redirects = true;
-    // The head of the reply that libcurl will not follow has ended.
+    // The final head (not a 1xx) has ended.
     bool head_complete = false;
-    bool location_seen = false;
+    std::optional<std::string> location;
 
     void touch() { last_activity = Clock::now(); }
 };
@@ -105,7 +103,12 @@ std::size_t write_body(char* data, std::size_t size, std::size_t count, void* us
     auto& t = *static_cast<Transfer*>(user);
     t.touch();
     const std::size_t n = size * count;
-    const std::size_t room = t.max_body_bytes - t.response.body.size();
+    std::size_t cap = t.max_body_bytes;
+    long code = 0;
+    curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 400 && t.request->max_error_body_bytes)
+        cap = std::min(cap, *t.request->max_error_body_bytes);
+    const std::size_t room = cap - std::min(cap, t.response.body.size());
     if (n > room) {
         t.response.body.append(data, room);
         t.response.body_truncated = true;
@@ -121,13 +124,18 @@ std::size_t read_header(char* data, std::size_t size, std::size_t count, void* u
     t.touch();
     const std::string_view line(data, size * count);
     if (line.starts_with("HTTP/")) {
-        t.location_seen = false;
+        t.location.reset();
     } else if (starts_with_ignoring_case(line, "location:")) {
-        t.location_seen = true;
+        std::string_view value = line.substr(9);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ' || value.back() == '\t'))
+            value.remove_suffix(1);
+        t.location = std::string(value);
     } else if (line == "\r\n" || line == "\n") {
         long code = 0;
         curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &code);
-        if (code >= 200 && !(t.follow_redirects && is_redirect_status(code) && t.location_seen))
+        if (code >= 200)
             t.head_complete = true;
     }
     return size * count;
@@ -181,18 +189,15 @@ core::Result<void> check(CURLcode code)
     return core::ok();
 }
 
-core::Result<void> configure(CURL* easy, const HttpRequest& request, const HttpTimeouts& timeouts, Transfer& t,
-                             curl_slist* headers)
+core::Result<void> configure(CURL* easy, const HttpRequest& request, const std::string& url,
+                             const HttpTimeouts& timeouts, Transfer& t, curl_slist* headers)
 {
-    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str())));
+    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_URL, url.c_str())));
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https")));
-    // Never from HTTPS down to plain HTTP, where the request's headers would travel in clear.
-    const bool https = starts_with_ignoring_case(request.url, "https://");
-    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https")));
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1))));
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L)));
-    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, t.follow_redirects ? 1L : 0L)));
-    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, max_redirects)));
+    // Redirects are followed by perform(), under the rule shared with the Windows client.
+    VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L)));
     // Never a proxy, whatever http_proxy, HTTPS_PROXY, ALL_PROXY or NO_PROXY say.
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_PROXY, "")));
     VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_NOPROXY, "*")));
@@ -235,11 +240,14 @@ core::Result<void> configure(CURL* easy, const HttpRequest& request, const HttpT
     return core::ok();
 }
 
-} // namespace
+// One request to `url` and its reply, the reply's Location with it.
+struct Hop {
+    HttpResponse response;
+    std::optional<std::string> location;
+};
 
-core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
+core::Result<Hop> perform_once(const HttpRequest& request, const std::string& url, const HttpTimeouts& timeouts)
 {
-    init_curl_once();
     const std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi)
@@ -250,12 +258,10 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
     t.request = &request;
     t.body_length = body_length(request);
     t.max_body_bytes = request.max_body_bytes;
-    t.follow_redirects = request.redirects == Redirects::follow;
 
     const bool has_body = !std::holds_alternative<std::monostate>(request.body);
     const auto headers = VANO_TRY(header_list(request, has_body));
-    VANO_TRY(configure(easy.get(), request, m_timeouts, t, headers.get()));
-
+    VANO_TRY(configure(easy.get(), request, url, timeouts, t, headers.get()));
     // The multi interface lets this loop enforce the read and write time-outs to the
     // millisecond; libcurl itself only knows a per-second low-speed limit.
     if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK)
@@ -279,7 +285,7 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
         int wait_ms = max_poll_ms;
         if (t.connected) {
             const bool sending = has_body && t.body_sent < t.body_length;
-            const auto limit = sending ? m_timeouts.write : m_timeouts.read;
+            const auto limit = sending ? timeouts.write : timeouts.read;
             const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.last_activity);
             if (idle >= limit) {
                 stalled = true;
@@ -297,13 +303,35 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
     t.response.status = static_cast<std::uint16_t>(std::clamp(code, 0L, 65535L));
 
     if (result == CURLE_OK || (result == CURLE_WRITE_ERROR && t.response.body_truncated && !stalled))
-        return std::move(t.response);
+        return Hop{std::move(t.response), std::move(t.location)};
     std::string cause = t.reader_error ? *t.reader_error : curl_easy_strerror(result);
     if (t.head_complete && !t.reader_error) {
         t.response.body_error = std::move(cause);
-        return std::move(t.response);
+        return Hop{std::move(t.response), std::move(t.location)};
     }
     return core::fail(std::move(cause));
+}
+
+} // namespace
+
+core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
+{
+    init_curl_once();
+    const bool has_body = !std::holds_alternative<std::monostate>(request.body);
+    std::string url = request.url;
+    for (int redirects = 0;; ++redirects) {
+        Hop hop = VANO_TRY(perform_once(request, url, m_timeouts));
+        const auto location = hop.location ? std::optional<std::string_view>(*hop.location) : std::nullopt;
+        auto step = next_redirect_step({.url = url, .method = request.method, .has_body = has_body,
+                                        .body_resendable = std::holds_alternative<std::string>(request.body),
+                                        .policy = request.redirects, .redirects_done = redirects,
+                                        .status = hop.response.status, .location = location});
+        if (step.kind == RedirectStep::Kind::final_reply)
+            return std::move(hop.response);
+        if (step.kind == RedirectStep::Kind::refuse)
+            return core::fail(std::move(step.message));
+        url = std::move(step.url);
+    }
 }
 
 } // namespace platform

@@ -20,7 +20,6 @@ namespace {
 
 using namespace http_parts;
 
-constexpr DWORD max_redirects = 5;
 constexpr DWORD wsa_timed_out = 10060;
 // Pieces of 16–64 KiB keep WinHTTP's per-write cost small.
 constexpr std::size_t io_piece_bytes = 64 * 1024;
@@ -254,28 +253,6 @@ void read_body(HINTERNET request, std::size_t cap, bool body_expected, HttpRespo
         response.body_error = winhttp_error_text(ERROR_WINHTTP_CONNECTION_ERROR);
 }
 
-// The URL that a Location header names, resolved against the URL it came from
-// (RFC 3986 section 5.2, enough for the forms that servers send); no fragment.
-std::string resolve_location(const std::string& base, std::string location)
-{
-    location = location.substr(0, location.find('#'));
-    const auto scheme_end = location.find("://");
-    if (scheme_end != std::string::npos && location.find_first_of("/?") > scheme_end)
-        return location;
-    const auto base_scheme_end = base.find("://");
-    const auto origin_end = std::min(base.find_first_of("/?", base_scheme_end + 3), base.size());
-    if (location.starts_with("//"))
-        return base.substr(0, base_scheme_end + 1) + location;
-    if (location.starts_with("/"))
-        return base.substr(0, origin_end) + location;
-    const std::string path = base.substr(0, std::min(base.find('?', origin_end), base.size()));
-    if (location.empty() || location.starts_with("?"))
-        return path + location;
-    const auto last_slash = path.rfind('/');
-    return (last_slash == std::string::npos || last_slash < origin_end ? path + "/" : path.substr(0, last_slash + 1))
-           + location;
-}
-
 // One request and the head of its reply, the handles kept open for reading the body.
 struct Exchange {
     Handle connection;
@@ -286,7 +263,6 @@ struct Exchange {
 struct Hop {
     std::string url;
     std::string method;
-    // Dropped when a redirect turns the request into a GET.
     const std::variant<std::monostate, std::string, HttpStreamBody>* body;
 };
 
@@ -370,41 +346,37 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
         VANO_TRY(
             check(http().set_option(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)));
     }
-    // Redirects are followed here, by the rules libcurl applies on POSIX: WinHTTP's own
-    // following cannot turn a POST into a GET everywhere (wine fails it).
+    // Redirects are followed here, under the rule shared with the POSIX client.
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     VANO_TRY(check(http().set_option(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)));
 
     const std::wstring headers = header_block(request);
-    const std::variant<std::monostate, std::string, HttpStreamBody> no_body;
+    const bool has_body = !std::holds_alternative<std::monostate>(request.body);
     Hop hop{request.url.substr(0, request.url.find('#')), request.method, &request.body};
-    for (DWORD redirects = 0;; ++redirects) {
+    for (int redirects = 0;; ++redirects) {
         Exchange ex = VANO_TRY(exchange(session.get(), hop, headers, read_ms));
-        const bool follow = request.redirects == Redirects::follow && is_redirect_status(ex.status);
-        const auto location = follow ? query_header(ex.request.get(), WINHTTP_QUERY_LOCATION) : std::nullopt;
-        if (!location) {
+        const auto location = is_redirect_status(ex.status) ? query_header(ex.request.get(), WINHTTP_QUERY_LOCATION)
+                                                            : std::nullopt;
+        const std::string location_text = location ? win32::narrow(*location) : std::string();
+        auto step = next_redirect_step(
+            {.url = hop.url, .method = hop.method, .has_body = has_body,
+             .body_resendable = std::holds_alternative<std::string>(request.body), .policy = request.redirects,
+             .redirects_done = redirects, .status = static_cast<std::uint16_t>(std::min<DWORD>(ex.status, 65535)),
+             .location = location ? std::optional<std::string_view>(location_text) : std::nullopt});
+        if (step.kind == RedirectStep::Kind::refuse)
+            return core::fail(std::move(step.message));
+        if (step.kind == RedirectStep::Kind::final_reply) {
             HttpResponse response;
             response.status = static_cast<std::uint16_t>(std::min<DWORD>(ex.status, 65535));
             // RFC 9110 section 6.4.1: these replies have no body whatever their Content-Length.
             const bool body_expected = hop.method != "HEAD" && ex.status != 204 && ex.status != 304;
-            read_body(ex.request.get(), request.max_body_bytes, body_expected, response);
+            const std::size_t cap = ex.status >= 400 && request.max_error_body_bytes
+                                        ? std::min(request.max_body_bytes, *request.max_error_body_bytes)
+                                        : request.max_body_bytes;
+            read_body(ex.request.get(), cap, body_expected, response);
             return response;
         }
-        if (redirects == max_redirects)
-            return core::fail(winhttp_error_text(ERROR_WINHTTP_REDIRECT_FAILED));
-        std::string next = resolve_location(hop.url, win32::narrow(*location));
-        // Never from HTTPS down to plain HTTP, where the request's headers would travel in clear.
-        if (starts_with_ignoring_case(hop.url, "https://") && !starts_with_ignoring_case(next, "https://"))
-            return core::fail(winhttp_error_text(ERROR_WINHTTP_REDIRECT_FAILED));
-        hop.url = std::move(next);
-        const bool to_get = (ex.status == 303 && hop.method != "HEAD")
-                            || ((ex.status == 301 || ex.status == 302) && hop.method == "POST");
-        if (to_get) {
-            hop.method = "GET";
-            hop.body = &no_body;
-        } else if (std::holds_alternative<HttpStreamBody>(*hop.body)) {
-            return core::fail(winhttp_error_text(ERROR_WINHTTP_REDIRECT_FAILED));
-        }
+        hop.url = std::move(step.url);
     }
 }
 
