@@ -203,15 +203,16 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
             }
             return core::fail(os_error_text(static_cast<int>(err)));
         }
+        // A pipe or a device opened by its name is no file of the disk and no folder; some
+        // systems have no file information to give for it.
+        if (GetFileType(h.get()) != FILE_TYPE_DISK)
+            return FileMeta{};
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(h.get(), &info))
             return core::fail(last_os_error_text());
         // Followed to its end: whatever the target is, it is no longer the link.
-        FileMeta meta = meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
-                                info.nFileSizeLow, 0);
-        // A pipe or a device opened by its name is no file of the disk.
-        meta.is_regular_file = meta.is_regular_file && GetFileType(h.get()) == FILE_TYPE_DISK;
-        return meta;
+        return meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
+                       info.nFileSizeLow, 0);
     }
     const std::wstring os = win32::os_path(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
