@@ -17,6 +17,7 @@
 #include "shell/app_window.h"
 #include "shell/context_menu.h"
 #include "support/scratch_dir.h"
+#include "support/stand_in_service.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -96,6 +97,19 @@ std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& to
     if (!reply || reply->status != 200)
         return std::nullopt;
     return nlohmann::json::parse(reply->body, nullptr, false);
+}
+
+// The status of a local API call, 0 when there was no reply.
+int api_status(std::uint16_t port, const std::string& token, const std::string& route, const std::string& body)
+{
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = "http://127.0.0.1:" + std::to_string(port) + route;
+    request.headers = {{"X-Local-Token", token}, {"Content-Type", "application/json"}};
+    request.body = body;
+    request.max_body_bytes = 1 << 20;
+    auto reply = platform::HttpClient(platform::HttpTimeouts{20s, 30s, 30s}).send(std::move(request));
+    return reply ? reply->status : 0;
 }
 
 class PlantedFiles : public ::testing::Test {
@@ -216,6 +230,58 @@ TEST_F(PlantedFiles, NoneRunsWhileTheProgramInstallsStartsHandsOffAndServes)
     EXPECT_EQ(hosted.wait_for(start_timeout), 0);
 
     EXPECT_EQ(traces(), std::vector<std::string>{});
+}
+
+// WinHTTP loads what it needs for certificates, proxies, name look-ups and TLS only at the
+// first service call: login, upload and clipboard copy over HTTP, and a login over HTTPS.
+TEST_F(PlantedFiles, NoneRunsWhileTheProgramTalksToTheService)
+{
+    using Scheme = test_support::StandInService::Scheme;
+    struct Case {
+        std::string_view name;
+        Scheme scheme;
+        bool uploads; // the self-signed service's certificate fails the login
+    };
+    const Case cases[] = {
+        {"http: login, upload, copy", Scheme::http, true},
+        {"https: login", Scheme::https_self_signed, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_support::StandInService service(c.scheme);
+        const nlohmann::json saved = {{"server_url", service.url()}, {"api_key", ""}, {"username", ""},
+                                      {"org_name", ""},              {"admin_name", ""}, {"role", ""}};
+        fs::create_directories(m_dir / "appdata" / "VANOQuillet");
+        std::ofstream(m_dir / "appdata" / "VANOQuillet" / "desktop_config.json", std::ios::binary) << saved.dump();
+
+        auto hosted = start({"--stdio-port", u8(m_dir / "files" / "a.txt")});
+        const auto line = hosted.read_stdout_line(start_timeout);
+        ASSERT_TRUE(line) << line.error() << " exit " << hosted.wait_for(0ms).value_or(-1);
+        std::smatch m;
+        ASSERT_TRUE(
+            std::regex_match(*line, m, std::regex(R"(VANO_READY http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32})\n)")));
+        const auto port = static_cast<std::uint16_t>(std::stoi(m[1].str()));
+        const std::string token = m[2].str();
+
+        const int login = api_status(port, token, "/api/local/login", R"({"username":"demo","password":"demo1234"})");
+        EXPECT_EQ(login, c.uploads ? 200 : 401);
+        if (c.uploads) {
+            EXPECT_EQ(api_status(port, token, "/api/local/start-upload", "{}"), 200);
+            std::string phase;
+            const auto deadline = std::chrono::steady_clock::now() + 60s;
+            while (phase != "done" && phase != "error" && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(20ms);
+                const auto state = call_api(port, token, "GET", "/api/local/state");
+                phase = state ? (*state)["job"].value("phase", "") : "no reply";
+            }
+            EXPECT_EQ(phase, "done");
+            // The copy goes through the system's PowerShell, whatever it answers.
+            (void)api_status(port, token, "/api/local/copy", "{}");
+        }
+        EXPECT_TRUE(call_api(port, token, "POST", "/api/local/quit"));
+        EXPECT_EQ(hosted.wait_for(start_timeout), 0);
+        EXPECT_EQ(traces(), std::vector<std::string>{});
+    }
 }
 
 TEST_F(PlantedFiles, WindowFallbackStartsTheSystemCmd)

@@ -1,5 +1,7 @@
 #include "platform/fs.h"
 
+#include "platform/child_process.h"
+#include "platform/env.h"
 #include "platform/file.h"
 #include "platform/file_claim.h"
 #include "platform/os_error.h"
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -158,6 +161,88 @@ TEST_F(Fs, FifosAndSocketsAreNeitherFileNorFolder)
         ++entries;
     }
     EXPECT_EQ(entries, 2);
+}
+
+#endif
+
+#ifdef _WIN32
+
+// A pipe or a device named as an item, as "\\.\pipe\..." or "\\.\NUL", is no file of
+// the disk and no folder, however its metadata is read.
+TEST_F(Fs, PipesAndDevicesAreNeitherFileNorFolder)
+{
+    const std::string pipe_name = "\\\\.\\pipe\\vano-test-" + std::to_string(platform::process_id());
+    auto server = platform::ChildProcess::start(VANO_PIPE_SERVER, {pipe_name});
+    ASSERT_TRUE(server) << server.error();
+    const auto ready = server->read_stdout_line(std::chrono::seconds(30));
+    ASSERT_TRUE(ready && ready->starts_with("ready")) << (ready ? *ready : ready.error());
+    struct Case {
+        std::string_view name;
+        fs::path path;
+        bool followed_meta; // opened by its name, it gives metadata (a pipe always does)
+    };
+    const Case cases[] = {
+        {"named pipe", platform::path_from_utf8(pipe_name), true},
+        {"null device", fs::path(L"\\\\.\\NUL"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (auto follow : {FollowLinks::no, FollowLinks::yes}) {
+            // Without opening it, some systems give no metadata at all (wine: "Bad device type").
+            const auto meta = platform::file_meta(c.path, follow);
+            if (follow == FollowLinks::yes && c.followed_meta) {
+                EXPECT_TRUE(meta) << meta.error();
+            }
+            if (meta) {
+                EXPECT_FALSE(meta->is_dir);
+                EXPECT_FALSE(meta->is_regular_file);
+                EXPECT_FALSE(meta->is_name_surrogate);
+            }
+        }
+    }
+    server->kill();
+}
+
+// Access to a folder, or to a read-only file where the OS will not replace one, is denied
+// for good: the rename fails at once instead of waiting out the two seconds given to a
+// reader that holds the target. (Wine replaces a read-only file; Windows refuses.)
+TEST_F(Fs, RenameOverAFolderOrReadOnlyFileFailsAtOnce)
+{
+    struct Case {
+        std::string_view name;
+        std::function<void(const fs::path&)> make_target;
+        bool may_replace;
+    };
+    const Case cases[] = {
+        {"folder", [](const fs::path& p) { fs::create_directory(p); }, false},
+        {"read-only file",
+         [](const fs::path& p) {
+             put_file(p, "old");
+             fs::permissions(p, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                             fs::perm_options::remove);
+         },
+         true},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto from = dir / ("from" + std::to_string(index));
+        const auto to = dir / ("to" + std::to_string(index++));
+        put_file(from, "new");
+        c.make_target(to);
+        const auto started = std::chrono::steady_clock::now();
+        const auto renamed = platform::rename_replace(from, to);
+        const auto took = std::chrono::steady_clock::now() - started;
+        // What is measured is the wait itself: one attempt, not two seconds of them.
+        EXPECT_LT(took, std::chrono::milliseconds(1500));
+        if (renamed && c.may_replace) {
+            EXPECT_EQ(file_bytes(to), "new");
+        } else {
+            EXPECT_FALSE(renamed);
+            EXPECT_EQ(file_bytes(from), "new");
+        }
+        fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+    }
 }
 
 #endif

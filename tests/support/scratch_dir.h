@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "support/as_written.h"
 
 #include <atomic>
 #include <chrono>
@@ -30,6 +31,8 @@ public:
     }
     ~ScratchDir()
     {
+        // Files named such as "a.txt." or "CON" go too.
+        remove_files_as_written(m_path);
         std::error_code ec;
         std::filesystem::remove_all(m_path, ec);
     }

@@ -1,6 +1,7 @@
 // Whole uploads through the local API against the stand-in service: what the service
 // received, what the state route shows, the clipboard, and the temporary archive.
 
+#include "support/as_written.h"
 #include "support/upload_rig.h"
 
 #include "config/selection.h"
@@ -532,5 +533,56 @@ TEST(UploadJob, ClipboardOutcomeIsReported)
     }
 }
 #endif
+
+// A selected file whose name a plain Windows path turns into another file or a device goes
+// out whole, with its own bytes: as it is, or as the one entry of an archive when its
+// extension is of no known kind.
+TEST(UploadJob, SelectedFileNamesTakenAsWritten)
+{
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    struct Case {
+        std::string_view name;
+        std::string file_name;
+        std::string sent_name; // the upload's file name
+        bool zipped;
+    };
+    const Case cases[] = {
+        {"trailing dot beside the name without it", "a.txt.", "a.txt.zip", true},
+        {"trailing blank", "b.txt ", "b.zip", true},
+        {"device name with an extension", "NUL.txt", "NUL.txt", false},
+        {"device name that stalls an open", "aux.log", "aux.zip", true},
+        {"device name alone", "CON", "CON.zip", true},
+    };
+    // Plain Windows paths reach this file instead of "a.txt.".
+    test_support::put_as_written(rig.source("a.txt"), "the other file");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = rig.uploads().size();
+        const std::string bytes = pattern_bytes(3000 + c.file_name.size(), static_cast<unsigned>(c.name.size()));
+        const auto path = rig.source(c.file_name);
+        test_support::put_as_written(path, bytes);
+        rig.start({path});
+        const auto started = rig.start_upload(json::object());
+        ASSERT_EQ(started.status, 200) << started.body.dump();
+        const json job = rig.wait_for_end();
+        EXPECT_EQ(job["phase"], "done") << job.dump();
+        const auto uploads = rig.uploads();
+        ASSERT_EQ(uploads.size(), before + 1);
+        const json& file = uploads.back().at("multipart").at("parts").back();
+        EXPECT_EQ(file.value("filename", ""), c.sent_name);
+        if (c.zipped) {
+            const json want = json::array({{{"name", c.file_name}, {"sha256", test_support::sha256_hex(bytes)}}});
+            json got = json::array();
+            for (const auto& e : file.value("zip", json::object()).value("entries", json::array()))
+                got.push_back({{"name", e.value("name", "")}, {"sha256", e.value("sha256", "")}});
+            EXPECT_EQ(got, want);
+        } else {
+            EXPECT_EQ(file.value("size", std::int64_t{-1}), static_cast<std::int64_t>(bytes.size()));
+            EXPECT_EQ(file.value("sha256", ""), test_support::sha256_hex(bytes));
+        }
+        EXPECT_TRUE(rig.leftover_archives().empty());
+    }
+}
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/os_error.h"
 #include "platform/process.h"
 #include "platform/unicode.h"
+#include "support/as_written.h"
 #include "support/special_files.h"
 #include "support/scratch_dir.h"
 #include "archive_fixture.h"
@@ -117,6 +118,45 @@ const Case cases[] = {
          put(r / "empty.txt", "");
          put(r / "big.bin", big);
          return Selection{{r / "empty.txt", r / "big.bin"}, {{"empty.txt", ""}, {"big.bin", big}}};
+     }},
+    {"names taken as the listing gives them: trailing dot or blank, device names",
+     [](const fs::path& r) -> std::optional<Selection> {
+         using test_support::put_as_written;
+         fs::create_directories(r / "odd");
+         fs::create_directories(r / "top");
+         put_as_written(r / "odd" / "a.txt", "AAAA");
+         put_as_written(r / "odd" / "a.txt.", "BBBB");
+         put_as_written(r / "odd" / "NUL.txt", "not the null device");
+         put_as_written(r / "odd" / "aux.log", "not the serial port");
+         put_as_written(r / "odd" / "b.txt ", "blank at the end");
+         put_as_written(r / "top" / "report.", "dot at the end");
+         put_as_written(r / "top" / "CON", "not the console");
+         return Selection{{r / "odd", r / "top" / "report.", r / "top" / "CON"},
+                          {{"odd/a.txt", "AAAA"},
+                           {"odd/a.txt.", "BBBB"},
+                           {"odd/NUL.txt", "not the null device"},
+                           {"odd/aux.log", "not the serial port"},
+                           {"odd/b.txt ", "blank at the end"},
+                           {"report.", "dot at the end"},
+                           {"CON", "not the console"}}};
+     },
+     Order::any},
+    {"path over 300 characters with long names",
+     [](const fs::path& r) -> std::optional<Selection> {
+         fs::path dir = r / "long";
+         std::string name = "long";
+         if (!test_support::make_dir_as_written(dir))
+             return std::nullopt;
+         for (char c : std::string("abcd")) {
+             const std::string part = std::string(90, c);
+             dir /= part;
+             name += "/" + part;
+             if (!test_support::make_dir_as_written(dir))
+                 return std::nullopt;
+         }
+         test_support::put_as_written(dir / "leaf.", "leaf");
+         EXPECT_GT(platform::path_to_utf8(dir / "leaf.").size(), 300u);
+         return Selection{{r / "long"}, {{name + "/leaf.", "leaf"}}};
      }},
     {"deep tree",
      [](const fs::path& r) -> std::optional<Selection> {

@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/os_error.h"
+#include "platform/win32/os_path.h"
 
 #include <windows.h>
 
@@ -24,7 +25,7 @@ HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 core::Result<std::intptr_t> open_handle(const std::filesystem::path& path, DWORD access, DWORD disposition)
 {
     VANO_TRY(check_no_nul(path));
-    const HANDLE h = ::CreateFileW(path.c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = ::CreateFileW(win32::os_path(path).c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return core::fail(last_os_error_text());
     return reinterpret_cast<std::intptr_t>(h);

@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/os_error.h"
+#include "platform/win32/os_path.h"
 
 #include <windows.h>
 
@@ -20,7 +21,7 @@ constexpr std::int64_t filetime_unix_offset = 116'444'736'000'000'000;
 core::Result<void> create_new_file(const std::filesystem::path& path, std::string_view bytes)
 {
     VANO_TRY(check_no_nul(path));
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = CreateFileW(win32::os_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return core::fail(last_os_error_text());
@@ -40,7 +41,7 @@ core::Result<std::int64_t> file_modified_ns(const std::filesystem::path& path)
 {
     VANO_TRY(check_no_nul(path));
     // Opening the file (not reading the directory entry) follows links.
-    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = CreateFileW(win32::os_path(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return core::fail(last_os_error_text());

@@ -4,6 +4,7 @@
 #include "platform/fs.h"
 
 #include "platform/os_error.h"
+#include "platform/win32/os_path.h"
 
 #include <windows.h>
 
@@ -44,9 +45,10 @@ private:
     HANDLE m_h;
 };
 
+// A drive's root keeps its separator: without it the path names the volume.
 std::wstring without_trailing_separators(std::wstring p)
 {
-    while (p.size() > 1 && (p.back() == L'\\' || p.back() == L'/') && !(p.size() == 3 && p[1] == L':'))
+    while (p.size() > 1 && (p.back() == L'\\' || p.back() == L'/') && p[p.size() - 2] != L':')
         p.pop_back();
     return p;
 }
@@ -54,9 +56,37 @@ std::wstring without_trailing_separators(std::wstring p)
 // Access to such a target is denied for good, not while someone holds it open.
 bool is_folder_or_read_only(const fs::path& path)
 {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(win32::os_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
+// `full` is in the form that os_path gives, without trailing separators.
+core::Result<void> create_dirs_at(const std::wstring& full)
+{
+    const DWORD attrs = GetFileAttributesW(full.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES) {
+        if (attrs & FILE_ATTRIBUTE_DIRECTORY)
+            return core::ok();
+        return core::fail(os_error_text(ERROR_ALREADY_EXISTS));
+    }
+    // The parent, as long as it is more than the "\\?\" prefix.
+    const std::size_t cut = full.find_last_of(L'\\');
+    if (cut != std::wstring::npos && cut > 4) {
+        std::wstring parent = full.substr(0, cut);
+        if (parent.back() == L':')
+            parent += L'\\';
+        VANO_TRY(create_dirs_at(parent));
+    }
+    if (!CreateDirectoryW(full.c_str(), nullptr)) {
+        const DWORD err = GetLastError();
+        // Another process may have made it in between.
+        const DWORD now = GetFileAttributesW(full.c_str());
+        if (err == ERROR_ALREADY_EXISTS && now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY))
+            return core::ok();
+        return core::fail(os_error_text(static_cast<int>(err)));
+    }
+    return core::ok();
 }
 
 enum class Durability { none, synced };
@@ -64,7 +94,7 @@ enum class Durability { none, synced };
 core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
 {
     VANO_TRY(check_no_nul(path));
-    Handle h(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    Handle h(CreateFileW(win32::os_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr));
     if (!h.valid())
         return core::fail(last_os_error_text());
@@ -161,7 +191,7 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
 {
     VANO_TRY(check_no_nul(path));
     if (follow == FollowLinks::yes) {
-        Handle h(CreateFileW(path.c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        Handle h(CreateFileW(win32::os_path(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!h.valid()) {
             const DWORD err = GetLastError();
             // A file held open without sharing cannot be opened even for its attributes;
@@ -173,24 +203,26 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
             }
             return core::fail(os_error_text(static_cast<int>(err)));
         }
+        // A pipe or a device opened by its name is no file of the disk and no folder; some
+        // systems have no file information to give for it.
+        if (GetFileType(h.get()) != FILE_TYPE_DISK)
+            return FileMeta{};
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(h.get(), &info))
             return core::fail(last_os_error_text());
         // Followed to its end: whatever the target is, it is no longer the link.
-        FileMeta meta = meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
-                                info.nFileSizeLow, 0);
-        // A pipe or a device opened by its name is no file of the disk.
-        meta.is_regular_file = meta.is_regular_file && GetFileType(h.get()) == FILE_TYPE_DISK;
-        return meta;
+        return meta_of(info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT}, info.nFileSizeHigh,
+                       info.nFileSizeLow, 0);
     }
+    const std::wstring os = win32::os_path(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(os.c_str(), GetFileExInfoStandard, &data))
         return core::fail(last_os_error_text());
     DWORD tag = 0;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // The reparse tag comes only with a directory search.
         WIN32_FIND_DATAW found{};
-        const std::wstring name = without_trailing_separators(path.native());
+        const std::wstring name = without_trailing_separators(os);
         HANDLE find = FindFirstFileW(name.c_str(), &found);
         if (find == INVALID_HANDLE_VALUE)
             return core::fail(last_os_error_text());
@@ -203,7 +235,7 @@ core::Result<FileMeta> file_meta(const fs::path& path, FollowLinks follow)
 core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
 {
     VANO_TRY(check_no_nul(dir));
-    std::wstring pattern = dir.native();
+    std::wstring pattern = win32::os_path(dir);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/')
         pattern += L'\\';
     pattern += L'*';
@@ -224,7 +256,7 @@ core::Result<std::string> read_file(const fs::path& path)
 {
     VANO_TRY(check_no_nul(path));
     // Sharing delete too: a reader must not make an instance's removal of the session file fail.
-    Handle h(CreateFileW(path.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+    Handle h(CreateFileW(win32::os_path(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid())
         return core::fail(last_os_error_text());
@@ -254,27 +286,9 @@ core::Result<void> write_file_synced(const fs::path& path, std::string_view byte
 core::Result<void> create_dirs(const fs::path& dir)
 {
     VANO_TRY(check_no_nul(dir));
-    const std::wstring full = without_trailing_separators(dir.native());
-    if (full.empty())
+    if (dir.empty())
         return core::ok();
-    const DWORD attrs = GetFileAttributesW(full.c_str());
-    if (attrs != INVALID_FILE_ATTRIBUTES) {
-        if (attrs & FILE_ATTRIBUTE_DIRECTORY)
-            return core::ok();
-        return core::fail(os_error_text(ERROR_ALREADY_EXISTS));
-    }
-    const fs::path parent = fs::path(full).parent_path();
-    if (!parent.empty() && parent != fs::path(full))
-        VANO_TRY(create_dirs(parent));
-    if (!CreateDirectoryW(full.c_str(), nullptr)) {
-        const DWORD err = GetLastError();
-        // Another process may have made it in between.
-        const DWORD now = GetFileAttributesW(full.c_str());
-        if (err == ERROR_ALREADY_EXISTS && now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY))
-            return core::ok();
-        return core::fail(os_error_text(static_cast<int>(err)));
-    }
-    return core::ok();
+    return create_dirs_at(without_trailing_separators(win32::os_path(dir)));
 }
 
 core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
@@ -284,8 +298,10 @@ core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
     // Windows refuses to replace a file while anyone has it open, and readers (a newcomer
     // reading the session file, an instance loading the settings) hold it only for a
     // moment: wait them out for a while, so that a rename is as sure as elsewhere.
+    const std::wstring os_from = win32::os_path(from);
+    const std::wstring os_to = win32::os_path(to);
     const auto deadline = GetTickCount64() + 2000;
-    while (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    while (!MoveFileExW(os_from.c_str(), os_to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         const DWORD error = GetLastError();
         const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
                           (error == ERROR_ACCESS_DENIED && !is_folder_or_read_only(to));
@@ -299,7 +315,7 @@ core::Result<void> rename_replace(const fs::path& from, const fs::path& to)
 core::Result<void> remove_file(const fs::path& path)
 {
     VANO_TRY(check_no_nul(path));
-    if (!DeleteFileW(path.c_str()))
+    if (!DeleteFileW(win32::os_path(path).c_str()))
         return core::fail(last_os_error_text());
     return core::ok();
 }
@@ -308,7 +324,7 @@ core::Result<void> copy_file(const fs::path& from, const fs::path& to)
 {
     VANO_TRY(check_no_nul(from));
     VANO_TRY(check_no_nul(to));
-    if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
+    if (!CopyFileW(win32::os_path(from).c_str(), win32::os_path(to).c_str(), FALSE))
         return core::fail(last_os_error_text());
     return core::ok();
 }

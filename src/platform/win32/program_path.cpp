@@ -44,8 +44,10 @@ core::Result<std::wstring> program_path(std::string_view program)
 {
     std::wstring wide = widen(program);
     // A root name and a root folder: "C:\", "\\server\share\", "\\?\"; not "C:x" nor "\x",
-    // which depend on the current drive's folder.
-    if (std::filesystem::path(wide).is_absolute())
+    // which depend on the current drive's folder. The runtime's path class does not count a
+    // share path as absolute.
+    const bool share = wide.size() > 2 && wide[0] == L'\\' && wide[1] == L'\\';
+    if (share || std::filesystem::path(wide).is_absolute())
         return wide;
     for (const auto& known : system_programs) {
         if (program != known.name)

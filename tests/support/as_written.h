@@ -1,0 +1,64 @@
+#pragma once
+// Files under names that a plain Windows path does not reach: a trailing dot or blank
+// ("a.txt.", "b.txt "), device names ("CON", "NUL.txt", "aux.log"), paths past 260
+// characters. Made here, apart from the code under test, so that a test sees what the code
+// reads back.
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace test_support {
+
+// `path` (absolute) spelled so that the OS takes every name in it as written: on Windows
+// a drive path gets the "\\?\" prefix; elsewhere every name is taken as written anyway.
+inline std::filesystem::path as_written(std::filesystem::path path)
+{
+    const std::wstring root = path.root_name().wstring();
+    if (root.size() != 2 || root[1] != L':')
+        return path;
+    path.make_preferred();
+    return std::filesystem::path(L"\\\\?\\" + path.wstring());
+}
+
+inline void put_as_written(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream(as_written(path), std::ios::binary) << bytes;
+}
+
+inline std::string bytes_as_written(const std::filesystem::path& path)
+{
+    std::ifstream in(as_written(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Creates the folder `path` (its parent must exist); false when it cannot be made.
+inline bool make_dir_as_written(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    return std::filesystem::create_directory(as_written(path), ec) && !ec;
+}
+
+// Removes every file below the folder `path`, links not followed, each name as written
+// (std::filesystem::remove_all gives up on such names under Windows); the folders stay.
+// Errors are ignored.
+inline void remove_files_as_written(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    std::vector<std::filesystem::path> folders{as_written(path)};
+    while (!folders.empty()) {
+        const auto folder = std::move(folders.back());
+        folders.pop_back();
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            if (entry.is_directory(ec) && !entry.is_symlink(ec))
+                folders.push_back(entry.path());
+            else
+                std::filesystem::remove(entry.path(), ec);
+        }
+    }
+}
+
+} // namespace test_support
