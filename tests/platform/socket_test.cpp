@@ -1,0 +1,93 @@
+// Writing a whole buffer to a loopback peer that reads it all, or that resets the
+// connection in the middle.
+#include "platform/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Only a guard against a send that never ends; nothing here is timed.
+constexpr auto wait_limit = 20s;
+
+// Several times what the socket buffers hold, so that the send blocks and goes out in
+// many partial writes.
+constexpr std::size_t payload_bytes = 16u << 20;
+
+std::string patterned(std::size_t size)
+{
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        out[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+    return out;
+}
+
+struct Pair {
+    platform::Socket sender; // the accepted side, as the server has it
+    platform::Socket peer;
+};
+
+Pair connected_pair()
+{
+    auto listener = platform::Listener::open_loopback(0, 4);
+    EXPECT_TRUE(listener);
+    auto port = listener->local_port();
+    EXPECT_TRUE(port);
+    auto peer = platform::connect_loopback(*port, wait_limit);
+    EXPECT_TRUE(peer);
+    platform::AcceptOutcome got = listener->accept();
+    EXPECT_EQ(got.status, platform::AcceptStatus::accepted);
+    return {std::move(got.connection), std::move(*peer)};
+}
+
+TEST(SocketSendAll, EndsWithEveryByteOnceOrWithAnError)
+{
+    struct Case {
+        std::string_view name;
+        bool peer_resets; // reads a little, then closes with bytes unread
+    };
+    const Case cases[] = {
+        {"peer reads everything", false},
+        {"peer resets in the middle", true},
+    };
+    const auto payload = std::make_shared<const std::string>(patterned(payload_bytes));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto pair = std::make_shared<Pair>(connected_pair());
+        ASSERT_TRUE(pair->sender.is_open());
+        // Detached, so that a send that never ends fails the test instead of hanging it.
+        auto sent = std::make_shared<std::promise<bool>>();
+        auto result = sent->get_future();
+        std::thread([pair, payload, sent] { sent->set_value(pair->sender.send_all(*payload).has_value()); }).detach();
+
+        (void)pair->peer.set_recv_timeout(wait_limit);
+        std::string got;
+        char buf[65536];
+        while (got.size() < payload->size()) {
+            auto n = pair->peer.recv_some(buf, sizeof buf);
+            if (!n || *n == 0)
+                break;
+            got.append(buf, *n);
+            if (c.peer_resets && got.size() >= 100'000) {
+                pair->peer.close();
+                break;
+            }
+        }
+        ASSERT_EQ(result.wait_for(wait_limit), std::future_status::ready) << "send_all never ended";
+        if (c.peer_resets) {
+            EXPECT_FALSE(result.get());
+        } else {
+            EXPECT_TRUE(result.get());
+            EXPECT_TRUE(got == *payload) << "received " << got.size() << " bytes, not the payload";
+        }
+    }
+}
+
+} // namespace
