@@ -21,7 +21,8 @@ inline constexpr std::size_t READ_BUFFER_BYTES = 8192;
 inline constexpr std::size_t MAX_BODY_BYTES = 2'097'152;
 // Caps that keep a local process from filling memory with one endless line or header.
 // The head (request line, header lines and the blank line) is capped as a whole, so that
-// a peer without the token costs a connection at most this much.
+// a peer without the token costs a connection at most this much; one line may take half
+// of it.
 inline constexpr std::size_t MAX_LINE_BYTES = 32'768;
 inline constexpr std::size_t MAX_HEAD_BYTES = 65'536;
 inline constexpr std::size_t MAX_HEADER_LINES = 100;
