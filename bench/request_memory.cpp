@@ -1,11 +1,17 @@
 // Memory and threads held by peers that never finish their request, measured on a running
-// instance: 800 connections each send a head declaring a 2 MiB body (no token) and
-// nothing more, then 200 connections trickle a head one byte every 5 s. Meanwhile one
-// valid request must be answered. Reports the instance's resident memory (now and peak,
-// from /proc), the valid request's answer, and when the server closed each trickling
+// instance, in one of two runs:
+//
+// held: 800 connections each send a head declaring a 2 MiB body (no token) and nothing
+// more, then 200 connections trickle a head one byte every 5 s. Meanwhile one valid
+// request must be answered. Reports the instance's resident memory (now and peak, from
+// /proc), the valid request's answer, and when the server closed each trickling
 // connection (measured from its connect).
 //
-//   bench_request_memory PORT TOKEN PID      (bench/request_memory.sh runs it)
+// attack: 200 connections at once each send 99 header lines of 65,000 bytes and a body
+// one byte short of the 2 MiB it declares (no token), then wait. Meanwhile one valid
+// request must be answered; the instance's peak resident memory must stay under 64 MiB.
+//
+//   bench_request_memory PORT TOKEN PID [held|attack]   (bench/request_memory.sh runs both)
 
 #include "platform/socket.h"
 
@@ -17,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -113,17 +120,70 @@ std::string valid_request(std::uint16_t port, const std::string& token)
     return reply.empty() ? "no reply" : reply.substr(0, reply.find("\r\n"));
 }
 
+constexpr int attack_count = 200;
+constexpr int attack_header_lines = 99;
+constexpr std::size_t attack_line_bytes = 65'000;
+constexpr std::size_t attack_declared_body = 2'097'152;
+constexpr auto attack_hold = 15s;
+constexpr long attack_rss_goal_kib = 64 * 1024;
+
+std::string attack_head()
+{
+    std::string h = "POST /api/local/add-paths HTTP/1.1\r\n";
+    for (int i = 0; i < attack_header_lines; ++i) {
+        const std::string name = "X-Fill-" + std::to_string(i) + ": ";
+        h += name + std::string(attack_line_bytes - name.size() - 2, 'f') + "\r\n";
+    }
+    return h + "Content-Length: " + std::to_string(attack_declared_body) + "\r\n\r\n";
+}
+
+// Many peers without the token that push big heads and an almost complete body at once;
+// the peak memory they cause, while a valid request is asked for among them.
+int run_attack(std::uint16_t port, const std::string& token, const std::string& pid)
+{
+    std::printf("RSS before: %.1f MiB\n", mib(status_kib(pid, "VmRSS").value_or(0)));
+    const std::string request = attack_head() + std::string(attack_declared_body - 1, 'b');
+    std::atomic<int> connected{0}, sent_whole{0}, cut_off{0};
+    std::vector<std::thread> peers;
+    const auto t0 = Clock::now();
+    for (int i = 0; i < attack_count; ++i)
+        peers.emplace_back([&] {
+            auto conn = platform::connect_loopback(port, 10s);
+            if (!conn)
+                return;
+            ++connected;
+            (conn->send_all(request) ? sent_whole : cut_off)++;
+            std::this_thread::sleep_for(attack_hold); // then wait, holding the connection
+        });
+    std::this_thread::sleep_for(1s);
+    const auto asked = Clock::now();
+    const std::string answer = valid_request(port, token);
+    std::printf("valid request among %d attacking connections: \"%s\" in %.1f ms\n", attack_count, answer.c_str(),
+                seconds(Clock::now() - asked) * 1000);
+    for (auto& t : peers)
+        t.join();
+    const long peak = status_kib(pid, "VmHWM").value_or(0);
+    std::printf("%d connected in %.2f s; %d sent %.1f MiB whole, %d were cut off by the server\n", connected.load(),
+                seconds(Clock::now() - t0), sent_whole.load(), mib(static_cast<long>(request.size() / 1024)),
+                cut_off.load());
+    std::printf("RSS now: %.1f MiB; peak (VmHWM): %.1f MiB (goal: under %.0f MiB)\n",
+                mib(status_kib(pid, "VmRSS").value_or(0)), mib(peak), mib(attack_rss_goal_kib));
+    return peak < attack_rss_goal_kib && answer.starts_with("HTTP/1.1 200") ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench_request_memory PORT TOKEN PID\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: bench_request_memory PORT TOKEN PID [held|attack]\n");
         return 2;
     }
     const auto port = static_cast<std::uint16_t>(std::stoi(argv[1]));
     const std::string token = argv[2];
     const std::string pid = argv[3];
+    if (argc == 5 && std::string_view(argv[4]) == "attack")
+        return run_attack(port, token, pid);
 
     std::printf("RSS before: %.1f MiB\n", mib(status_kib(pid, "VmRSS").value_or(0)));
 

@@ -17,13 +17,6 @@ constexpr std::string_view PAGE_CONTENT_TYPE = "text/html; charset=utf-8";
 constexpr std::string_view TEXT_CONTENT_TYPE = "text/plain; charset=utf-8";
 constexpr std::string_view BAD_PAGE_TOKEN_TEXT = "유효하지 않은 로컬 세션입니다.";
 
-// After the reply, unread request bytes are read and dropped before closing, so that the
-// close does not reset the connection under a reply the peer has not read yet. A peer
-// that keeps sending a byte now and then cannot hold the thread past DRAIN_TIME_LIMIT.
-constexpr std::chrono::milliseconds DRAIN_TIMEOUT{1000};
-constexpr std::chrono::milliseconds DRAIN_TIME_LIMIT{5000};
-constexpr std::size_t MAX_DRAIN_BYTES = MAX_BODY_BYTES;
-
 using Handler = RouteReply (*)(const HttpRequest&, const SharedState&);
 
 struct Route {
@@ -65,22 +58,21 @@ void record_activity(ServerState& state)
     state.page_seen.store(true);
 }
 
-HttpReply serve_page(const HttpRequest& req, ServerState& state)
+// The query token has passed refusal().
+HttpReply serve_page(ServerState& state)
 {
-    if (query_value(req, "token").value_or("") != state.token)
-        return {403, std::string(TEXT_CONTENT_TYPE), std::string(BAD_PAGE_TOKEN_TEXT)};
     record_activity(state);
     return {200, std::string(PAGE_CONTENT_TYPE), page_with_token(state.token)};
 }
 
-void drain_and_close(platform::Socket& conn)
+void drain_and_close(platform::Socket& conn, const ConnectionTimes& times)
 {
     conn.shutdown_send();
-    const auto deadline = platform::monotonic_now() + DRAIN_TIME_LIMIT;
+    const auto deadline = platform::monotonic_now() + times.drain_limit;
     std::array<char, READ_BUFFER_BYTES> sink{};
     std::size_t drained = 0;
     while (drained < MAX_DRAIN_BYTES) {
-        auto n = recv_before(conn, sink.data(), sink.size(), DRAIN_TIMEOUT, deadline);
+        auto n = recv_before(conn, sink.data(), sink.size(), times.drain_wait, deadline);
         if (!n || *n == 0)
             break;
         drained += *n;
@@ -109,13 +101,10 @@ std::string page_with_token(std::string_view token)
 
 HttpReply respond(const HttpRequest& req, const SharedState& state)
 {
+    if (auto refused = refusal(req, *state))
+        return *refused;
     if (req.method == "GET" && req.path == "/")
-        return serve_page(req, *state);
-
-    const auto header = req.headers.find("x-local-token");
-    const std::string_view token = header == req.headers.end() ? std::string_view() : std::string_view(header->second);
-    if (token != state->token)
-        return json_reply(403, Json{{"detail", "권한이 없습니다."}, {"success", false}});
+        return serve_page(*state);
 
     record_activity(*state);
     for (const Route& route : routes) {
@@ -125,14 +114,36 @@ HttpReply respond(const HttpRequest& req, const SharedState& state)
     return json_reply(404, Json{{"detail", "Not found"}});
 }
 
-void handle_connection(platform::Socket conn, SharedState state, platform::MonoInstant deadline)
+std::optional<HttpReply> refusal(const HttpRequest& head, const ServerState& state)
 {
-    const std::optional<HttpRequest> req = read_request(conn, deadline);
+    if (head.method == "GET" && head.path == "/") {
+        if (query_value(head, "token").value_or("") == state.token)
+            return std::nullopt;
+        return HttpReply{403, std::string(TEXT_CONTENT_TYPE), std::string(BAD_PAGE_TOKEN_TEXT)};
+    }
+    const auto header = head.headers.find("x-local-token");
+    const std::string_view token = header == head.headers.end() ? std::string_view() : std::string_view(header->second);
+    if (token == state.token)
+        return std::nullopt;
+    return json_reply(403, Json{{"detail", "권한이 없습니다."}, {"success", false}});
+}
+
+void handle_connection(platform::Socket conn, SharedState state, platform::MonoInstant deadline,
+                       const ConnectionTimes& times)
+{
+    RequestReader reader(conn, deadline, times.read_wait);
+    std::optional<HttpRequest> req = reader.read_head();
     if (!req)
         return; // no reply; the connection closes as it goes out of scope
-    const HttpReply reply = respond(*req, state);
-    write_http_response(conn, reply.status, reply.content_type, reply.body);
-    drain_and_close(conn);
+    // Refused on its head: a peer without the token never gets its body into memory.
+    std::optional<HttpReply> reply = refusal(*req, *state);
+    if (!reply) {
+        if (!reader.read_body(*req))
+            return;
+        reply = respond(*req, state);
+    }
+    write_http_response(conn, reply->status, reply->content_type, reply->body);
+    drain_and_close(conn, times);
 }
 
 } // namespace server

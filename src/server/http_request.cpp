@@ -72,83 +72,6 @@ void append_within(std::string& out, const char* data, std::size_t n, std::size_
     out.append(data, n);
 }
 
-// Buffered blocking reader over the connection, with a deadline for all of its reads.
-class Reader {
-public:
-    Reader(platform::Socket& conn, platform::MonoInstant deadline) : m_conn(conn), m_deadline(deadline) {}
-
-    enum class Line { ok, end_of_stream, failed };
-
-    // One line up to and including its line feed, or up to the end of the stream.
-    // Invalid UTF-8 and a line past MAX_LINE_BYTES are failures.
-    Line read_line(std::string& line)
-    {
-        line.clear();
-        for (;;) {
-            if (m_pos == m_len) {
-                if (!fill())
-                    return Line::failed;
-                if (m_len == 0)
-                    break; // end of stream
-            }
-            const char* begin = m_buffer + m_pos;
-            const char* lf = static_cast<const char*>(std::memchr(begin, '\n', m_len - m_pos));
-            const std::size_t take = lf ? static_cast<std::size_t>(lf - begin) + 1 : m_len - m_pos;
-            if (line.size() + take > MAX_LINE_BYTES)
-                return Line::failed;
-            line.append(begin, take);
-            m_pos += take;
-            if (lf)
-                break;
-        }
-        if (line.empty())
-            return Line::end_of_stream;
-        return core::is_valid_utf8(line) ? Line::ok : Line::failed;
-    }
-
-    // Exactly `size` bytes; false when the stream ends or fails first. Reads no byte
-    // beyond them.
-    bool read_exact(std::string& out, std::size_t size)
-    {
-        out.clear();
-        const std::size_t buffered = std::min(size, m_len - m_pos);
-        append_within(out, m_buffer + m_pos, buffered, size);
-        m_pos += buffered;
-        while (out.size() < size) {
-            m_pos = 0;
-            m_len = 0;
-            auto n = recv(m_buffer, std::min(sizeof m_buffer, size - out.size()));
-            if (!n || *n == 0)
-                return false;
-            append_within(out, m_buffer, *n, size);
-        }
-        return true;
-    }
-
-private:
-    bool fill()
-    {
-        m_pos = 0;
-        m_len = 0;
-        auto n = recv(m_buffer, sizeof m_buffer);
-        if (!n)
-            return false;
-        m_len = *n;
-        return true;
-    }
-
-    core::Result<std::size_t> recv(char* buffer, std::size_t size)
-    {
-        return recv_before(m_conn, buffer, size, RECV_TIMEOUT, m_deadline);
-    }
-
-    platform::Socket& m_conn;
-    const platform::MonoInstant m_deadline;
-    char m_buffer[READ_BUFFER_BYTES];
-    std::size_t m_pos = 0;
-    std::size_t m_len = 0;
-};
-
 } // namespace
 
 core::Result<std::size_t> recv_before(platform::Socket& conn, char* buffer, std::size_t size,
@@ -177,11 +100,59 @@ std::map<std::string, std::string> parse_query(std::string_view query)
     return out;
 }
 
-std::optional<HttpRequest> read_request(platform::Socket& conn, platform::MonoInstant deadline)
+// One line up to and including its line feed, or up to the end of the stream. Invalid
+// UTF-8 and a line past `limit` bytes are failures.
+RequestReader::Line RequestReader::read_line(std::string& line, std::size_t limit)
 {
-    Reader reader(conn, deadline);
+    line.clear();
+    for (;;) {
+        if (m_pos == m_len) {
+            if (!fill())
+                return Line::failed;
+            if (m_len == 0)
+                break; // end of stream
+        }
+        const char* begin = m_buffer + m_pos;
+        const char* lf = static_cast<const char*>(std::memchr(begin, '\n', m_len - m_pos));
+        const std::size_t take = lf ? static_cast<std::size_t>(lf - begin) + 1 : m_len - m_pos;
+        if (line.size() + take > limit)
+            return Line::failed;
+        line.append(begin, take);
+        m_pos += take;
+        if (lf)
+            break;
+    }
+    if (line.empty())
+        return Line::end_of_stream;
+    return core::is_valid_utf8(line) ? Line::ok : Line::failed;
+}
+
+bool RequestReader::fill()
+{
+    m_pos = 0;
+    m_len = 0;
+    auto n = recv(m_buffer, sizeof m_buffer);
+    if (!n)
+        return false;
+    m_len = *n;
+    return true;
+}
+
+core::Result<std::size_t> RequestReader::recv(char* buffer, std::size_t size)
+{
+    return recv_before(m_conn, buffer, size, m_read_wait, m_deadline);
+}
+
+std::optional<HttpRequest> RequestReader::read_head()
+{
+    std::size_t head_bytes = 0;
     std::string line;
-    if (reader.read_line(line) != Reader::Line::ok)
+    const auto next_line = [&] {
+        const Line status = read_line(line, std::min(MAX_LINE_BYTES, MAX_HEAD_BYTES - head_bytes));
+        head_bytes += line.size();
+        return status;
+    };
+    if (next_line() != Line::ok)
         return std::nullopt;
 
     const auto words = split_words(trim(line));
@@ -195,12 +166,12 @@ std::optional<HttpRequest> read_request(platform::Socket& conn, platform::MonoIn
     if (q != std::string_view::npos)
         req.query = parse_query(target.substr(q + 1));
 
-    std::size_t content_length = 0;
+    m_content_length = 0;
     for (std::size_t count = 0;; ++count) {
-        const auto status = reader.read_line(line);
-        if (status == Reader::Line::failed)
+        const auto status = next_line();
+        if (status == Line::failed)
             return std::nullopt;
-        if (status == Reader::Line::end_of_stream || line == "\r\n" || line == "\n")
+        if (status == Line::end_of_stream || line == "\r\n" || line == "\n")
             break;
         if (count == MAX_HEADER_LINES)
             return std::nullopt;
@@ -210,13 +181,29 @@ std::optional<HttpRequest> read_request(platform::Socket& conn, platform::MonoIn
         std::string name = ascii_lower(trim(std::string_view(line).substr(0, colon)));
         const std::string_view value = trim(std::string_view(line).substr(colon + 1));
         if (name == "content-length")
-            content_length = parse_content_length(value);
+            m_content_length = parse_content_length(value);
         req.headers[std::move(name)] = std::string(value);
     }
-
-    if (content_length > 0 && !reader.read_exact(req.body, content_length))
-        return std::nullopt;
     return req;
+}
+
+bool RequestReader::read_body(HttpRequest& req)
+{
+    std::string& out = req.body;
+    const std::size_t size = m_content_length;
+    out.clear();
+    const std::size_t buffered = std::min(size, m_len - m_pos);
+    append_within(out, m_buffer + m_pos, buffered, size);
+    m_pos += buffered;
+    while (out.size() < size) {
+        m_pos = 0;
+        m_len = 0;
+        auto n = recv(m_buffer, std::min(sizeof m_buffer, size - out.size()));
+        if (!n || *n == 0)
+            return false;
+        append_within(out, m_buffer, *n, size);
+    }
+    return true;
 }
 
 } // namespace server

@@ -3,6 +3,8 @@
 #include "platform/thread.h"
 #include "server/connection.h"
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
 namespace server {
@@ -29,12 +31,33 @@ bool should_stop(ServerState& state, bool idle_exit, const AcceptLoopTimes& time
     return idle_time_up(now, seen, last, times);
 }
 
-void serve_on_new_thread(platform::Socket conn, const SharedState& state, platform::MonoInstant deadline)
+using ConnectionCount = std::shared_ptr<std::atomic<std::size_t>>;
+
+// One place among the connections served at once, given back when the connection's
+// thread ends (or was never started). Shared with the threads: they may outlive the loop.
+class ConnectionSlot {
+public:
+    explicit ConnectionSlot(ConnectionCount count) : m_count(std::move(count)) { m_count->fetch_add(1); }
+    ConnectionSlot(ConnectionSlot&& other) noexcept = default;
+    ConnectionSlot& operator=(ConnectionSlot&&) = delete;
+    ~ConnectionSlot()
+    {
+        if (m_count)
+            m_count->fetch_sub(1);
+    }
+
+private:
+    ConnectionCount m_count;
+};
+
+void serve_on_new_thread(platform::Socket conn, const SharedState& state, platform::MonoInstant deadline,
+                         const ConnectionTimes& times, ConnectionSlot slot)
 {
     // No thread to be had: the connection is dropped (closed with the thread's
-    // arguments) and the loop goes on with the next one.
-    (void)platform::start_detached_thread(
-        [conn = std::move(conn), state, deadline]() mutable { handle_connection(std::move(conn), state, deadline); });
+    // arguments, its slot given back) and the loop goes on with the next one.
+    (void)platform::start_detached_thread([conn = std::move(conn), state, deadline, times, slot = std::move(slot)]() mutable {
+        handle_connection(std::move(conn), state, deadline, times);
+    });
 }
 
 } // namespace
@@ -66,11 +89,18 @@ void accept_loop(platform::Listener listener, SharedState state, bool idle_exit)
 
 void accept_loop(platform::Listener listener, SharedState state, bool idle_exit, const AcceptLoopTimes& times)
 {
+    const ConnectionCount served = std::make_shared<std::atomic<std::size_t>>(0);
     while (!should_stop(*state, idle_exit, times)) {
+        if (served->load() >= times.max_connections) {
+            // At the cap: new connections wait in the backlog, not accepted to be dropped.
+            std::this_thread::sleep_for(times.poll_interval);
+            continue;
+        }
         platform::AcceptOutcome got = listener.accept();
         switch (got.status) {
         case platform::AcceptStatus::accepted:
-            serve_on_new_thread(std::move(got.connection), state, platform::monotonic_now() + times.request_limit);
+            serve_on_new_thread(std::move(got.connection), state, platform::monotonic_now() + times.request_limit,
+                                times.connection, ConnectionSlot(served));
             break;
         case platform::AcceptStatus::would_block:
             std::this_thread::sleep_for(times.poll_interval);

@@ -3,15 +3,21 @@
 
 #include "core/result.h"
 #include "platform/socket.h"
+#include "server/connection.h"
 #include "server/http_request.h"
 #include "server/server_state.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 namespace server {
 
 inline constexpr int LISTEN_BACKLOG = 128;
+// Connections served at once. Beyond it new connections wait in the backlog, so that
+// the page's requests are delayed, never dropped; with the head capped and the body of a
+// refused request never read, this bounds what peers without the token can pin.
+inline constexpr std::size_t MAX_CONNECTIONS = 256;
 
 struct LocalListener {
     platform::Listener listener;
@@ -22,13 +28,16 @@ struct LocalListener {
 // "로컬 공유 서버 포트 바인딩 실패: " or "로컬 포트 조회 실패: " and the system's text.
 [[nodiscard]] core::Result<LocalListener> bind_local_listener();
 
-// The accept loop's times. The defaults are the product's; tests shorten them.
+// The accept loop's times and its connection cap. The defaults are the product's; tests
+// shorten them.
 struct AcceptLoopTimes {
     std::uint64_t no_page_limit_ms = 60'000; // no authorised request since the state was built
     std::uint64_t idle_limit_ms = 12'000;    // since the last authorised request
     std::chrono::milliseconds poll_interval{25};
     std::chrono::milliseconds retry_interval{50}; // after a failed accept
     std::chrono::milliseconds request_limit = REQUEST_TIME_LIMIT; // a whole request, from its accept
+    ConnectionTimes connection;
+    std::size_t max_connections = MAX_CONNECTIONS;
 };
 
 // True when an instance with no busy job has been idle too long: `now` past
@@ -38,8 +47,9 @@ struct AcceptLoopTimes {
 
 // Accepts connections until `quit` is set or, with `idle_exit`, the instance has been
 // idle too long (never while a job is zipping or uploading); each connection is served
-// by handle_connection on a detached thread of its own. Closes the listener and drops
-// its state reference before it returns.
+// by handle_connection on a detached thread of its own, at most max_connections at once
+// (further ones wait in the backlog until one ends). Closes the listener and drops its
+// state reference before it returns.
 void accept_loop(platform::Listener listener, SharedState state, bool idle_exit);
 void accept_loop(platform::Listener listener, SharedState state, bool idle_exit, const AcceptLoopTimes& times);
 

@@ -72,6 +72,38 @@ std::string hb(std::string_view extra_headers = {})
     return "POST /api/local/heartbeat HTTP/1.1\r\n" + std::string(extra_headers) + "\r\n";
 }
 
+// A header line of exactly `size` bytes, its line ending included.
+std::string pad_line(std::size_t size) { return "X-Pad: " + std::string(size - 9, 'p') + "\r\n"; }
+
+// A heartbeat with `headers` whose head, blank line included, is exactly `size` bytes:
+// padding lines fill what the other lines leave.
+std::string heartbeat_head_of(std::size_t size, const std::string& headers)
+{
+    std::size_t left = size - hb(headers).size();
+    std::string pads;
+    while (left > 0) {
+        const std::size_t line = std::min(left, server::MAX_LINE_BYTES);
+        pads += pad_line(line);
+        left -= line;
+    }
+    return hb(headers + pads);
+}
+
+// "POST /api/local/heartbeat?p=... HTTP/1.1" of exactly `size` bytes, its line ending included.
+std::string heartbeat_line_of(std::size_t size)
+{
+    const std::string fixed = "POST /api/local/heartbeat?p= HTTP/1.1\r\n";
+    return "POST /api/local/heartbeat?p=" + std::string(size - fixed.size(), 'q') + " HTTP/1.1\r\n";
+}
+
+std::string numbered_lines(int count)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "X-N" + std::to_string(i) + ": 1\r\n";
+    return lines;
+}
+
 struct Case {
     std::string_view name;
     std::string request;
@@ -122,6 +154,17 @@ TEST_F(RequestTest, RawRequestsGetExactReplies)
         {"invalid UTF-8 in a header line", hb(auth + "X-Name: \xc3\x28\r\n"), "", false},
         {"request line past the cap", "GET /" + std::string(70'000, 'a') + " HTTP/1.1\r\n\r\n", "", false},
         {"header line past the cap", hb(auth + "X-Big: " + std::string(70'000, 'b') + "\r\n"), "", false},
+        {"100 header lines", hb(auth + numbered_lines(99)), json_raw(200, "OK", heartbeat_json), true},
+        {"101 header lines", hb(auth + numbered_lines(100)), "", false},
+        {"header line at the line cap", hb(auth + pad_line(server::MAX_LINE_BYTES)), json_raw(200, "OK", heartbeat_json), true},
+        {"header line one past the line cap", hb(auth + pad_line(server::MAX_LINE_BYTES + 1)), "", false},
+        {"request line at the line cap", heartbeat_line_of(server::MAX_LINE_BYTES) + auth + "\r\n", json_raw(200, "OK", heartbeat_json), true},
+        {"request line one past the line cap", heartbeat_line_of(server::MAX_LINE_BYTES + 1) + auth + "\r\n", "", false},
+        {"head at the head cap", heartbeat_head_of(server::MAX_HEAD_BYTES, auth), json_raw(200, "OK", heartbeat_json), true},
+        {"head one past the head cap", heartbeat_head_of(server::MAX_HEAD_BYTES + 1, auth), "", false},
+        {"wrong header token, body never sent", hb("X-Local-Token: nope\r\nContent-Length: 100\r\n"), json_raw(403, "Forbidden", forbidden_json), false},
+        {"wrong page token, body never sent", "GET /?token=nope HTTP/1.1\r\nContent-Length: 100\r\n\r\n", text_403_raw(), false},
+        {"right page token, body never sent", "GET /?token=" + T + " HTTP/1.1\r\nContent-Length: 100\r\n\r\n", "", false},
         {"too many header lines", [&] {
              std::string h = auth;
              for (int i = 0; i < 200; ++i)
@@ -199,6 +242,132 @@ TEST(RequestTimeLimit, TricklingPeersAreClosedWithoutAReply)
     }
     // A request that comes at once is still answered.
     EXPECT_EQ(test::split_reply(srv.call("POST", "/api/local/heartbeat")).body, heartbeat_json);
+}
+
+// Limits many times the waits of a busy machine, except the one under test.
+server::AcceptLoopTimes long_times()
+{
+    using namespace std::chrono_literals;
+    server::AcceptLoopTimes times;
+    times.request_limit = 60s;
+    times.connection.read_wait = 60s;
+    times.connection.drain_wait = 60s;
+    times.connection.drain_limit = 60s;
+    return times;
+}
+
+// Seconds until the server ended the connection (end of stream or reset), keeping what
+// it sent meanwhile; read_to_end gives up at 20 s.
+double seconds_until_closed(platform::Socket& conn, std::string& got)
+{
+    const auto start = std::chrono::steady_clock::now();
+    got = test::read_to_end(conn);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A refused request's body must never be waited for: the reply comes while the body is
+// still unsent, and the body sent afterwards is drained, not answered with a reset.
+TEST(RefusedRequest, IsAnsweredOnItsHeadAndItsBodyDrained)
+{
+    using namespace std::chrono_literals;
+    test::TempConfigHome home;
+    test::LocalServer srv({}, false, long_times());
+    const std::size_t body_size = server::MAX_BODY_BYTES - 1;
+    struct Case {
+        std::string_view name;
+        std::string head;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"API route", hb("X-Local-Token: nope\r\nContent-Length: " + std::to_string(body_size) + "\r\n"),
+         json_raw(403, "Forbidden", forbidden_json)},
+        {"page", "GET /?token=nope HTTP/1.1\r\nContent-Length: " + std::to_string(body_size) + "\r\n\r\n", text_403_raw()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto conn = platform::connect_loopback(srv.port, 20s);
+        ASSERT_TRUE(conn);
+        ASSERT_TRUE(conn->send_all(c.head));
+        std::string reply;
+        EXPECT_LT(seconds_until_closed(*conn, reply), 15.0);
+        EXPECT_EQ(reply, c.reply);
+        EXPECT_TRUE(conn->send_all(std::string(body_size, 'b'))) << "the server reset the connection under the body";
+        EXPECT_FALSE(srv.state->page_seen.load());
+    }
+}
+
+// The request limit and the drain limit hold however long one read may wait: a peer
+// silent after its first byte, or one that keeps sending a byte after its reply, is
+// closed at the limit (shortened here: those time-outs are what is under test).
+TEST(ConnectionLimits, PeersAreClosedAtTheirLimitsNotAfterAReadWait)
+{
+    using namespace std::chrono_literals;
+    test::TempConfigHome home;
+    server::AcceptLoopTimes times = long_times();
+    times.request_limit = 2s;
+    times.connection.drain_limit = 2s;
+    test::LocalServer srv({}, false, times);
+    struct Case {
+        std::string_view name;
+        std::string sent;
+        std::string reply;
+        bool trickle_after_reply;
+    };
+    const Case cases[] = {
+        {"silent after its first byte", "P", "", false},
+        {"trickling after its reply", hb("X-Local-Token: " + T + "\r\n"), json_raw(200, "OK", heartbeat_json), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = std::chrono::steady_clock::now();
+        auto conn = platform::connect_loopback(srv.port, 20s);
+        ASSERT_TRUE(conn);
+        ASSERT_TRUE(conn->send_all(c.sent));
+        std::string reply;
+        const double waited = seconds_until_closed(*conn, reply);
+        EXPECT_EQ(reply, c.reply);
+        if (!c.trickle_after_reply) {
+            EXPECT_LT(waited, 15.0);
+            continue;
+        }
+        // Our end of stream came with the reply; the server's close shows as a failed send.
+        bool closed = false;
+        while (!closed && std::chrono::steady_clock::now() - start < 30s) {
+            closed = !conn->send_all("x");
+            std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_TRUE(closed);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    }
+}
+
+// With every place taken, a new connection waits in the backlog and is served as soon as
+// one ends, whether the one that ends was silent or has just closed its side after its
+// request (the drain then ends at once).
+TEST(ConnectionCap, NewConnectionsWaitForAPlaceAndAreServed)
+{
+    using namespace std::chrono_literals;
+    test::TempConfigHome home;
+    server::AcceptLoopTimes times = long_times();
+    times.max_connections = 2;
+    test::LocalServer srv({}, false, times);
+    const std::string heartbeat = hb("X-Local-Token: " + T + "\r\n");
+
+    // The drain after each reply ends with the peer's close, or only one would be served.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(test::round_trip(srv.port, heartbeat), json_raw(200, "OK", heartbeat_json));
+
+    std::vector<platform::Socket> holders;
+    for (int i = 0; i < 2; ++i) {
+        auto conn = platform::connect_loopback(srv.port, 20s);
+        ASSERT_TRUE(conn);
+        ASSERT_TRUE(conn->send_all("GET"));
+        holders.push_back(std::move(*conn));
+    }
+    auto waiting = std::async(std::launch::async, [&] { return test::round_trip(srv.port, heartbeat); });
+    EXPECT_EQ(waiting.wait_for(500ms), std::future_status::timeout) << "served beyond the cap";
+    holders.front().close();
+    EXPECT_EQ(waiting.get(), json_raw(200, "OK", heartbeat_json));
 }
 
 TEST(PageTest, EveryMarkerIsReplacedAndTheMarkerIsInThePageOnce)

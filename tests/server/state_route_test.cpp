@@ -216,6 +216,9 @@ TEST_F(StateRouteTest, ConcurrentRepliesWhileCountersMove)
     constexpr std::uint64_t total = 100ull << 20;
     srv.state->upload_total_bytes->store(total);
     srv.state->job.lock()->phase = "uploading";
+    // The job's first figure is in place before any client asks: on a busy machine the
+    // job thread may not have run yet when the first replies are built.
+    srv.state->upload_sent_bytes->store(total / 2);
     std::atomic<bool> stop{false};
     std::thread job([&] {
         for (std::uint64_t sent = 0; !stop.load(); sent = (sent + 4096) % total)
