@@ -177,8 +177,17 @@ TEST_F(InstanceProcess, TwoProcessesStartedTogetherEndAsOneInstanceWithBothSets)
     EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
 }
 
-TEST_F(InstanceProcess, LaunchWithPathsHandsThemToAFreshInstanceSilently)
+TEST_F(InstanceProcess, LaunchWhileAFreshInstanceRuns)
 {
+    // Each folder holds its own report.pdf: the instance runs in one, newcomers may be
+    // started in the other.
+    for (const char* folder : {"A", "B"}) {
+        std::filesystem::create_directories(m_dir / folder);
+        std::ofstream(m_dir / folder / "report.pdf") << folder;
+    }
+    const std::string report_in_b = platform::path_to_utf8(m_dir / "B" / "report.pdf");
+    std::optional<test_support::ScopedCurrentDir> cwd;
+    cwd.emplace(m_dir / "A");
     auto instance = start({});
     const auto session = wait_for_session();
     ASSERT_TRUE(session);
@@ -188,14 +197,42 @@ TEST_F(InstanceProcess, LaunchWithPathsHandsThemToAFreshInstanceSilently)
     // machine: one dated later than now always counts as fresh.
     auto fresh = *session;
     fresh.created_epoch_ms = app::now_epoch_ms() + 600'000;
-    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(fresh)));
 
-    auto newcomer = start({file("b.txt"), file("a.txt")});
-    EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
-    EXPECT_EQ(newcomer.take_stdout(), "");
-    EXPECT_EQ(newcomer.take_stderr(), "");
-    EXPECT_EQ(selected_paths(*session), (std::vector<std::string>{file("b.txt"), file("a.txt")}));
-    EXPECT_EQ(app::read_active_session(), fresh); // the newcomer announced nothing
+    struct Case {
+        std::string_view name;
+        const char* folder; // the newcomer's current folder
+        std::vector<std::string> args;
+        bool handed_off;
+        std::vector<std::string> selected; // the instance's selection afterwards
+    };
+    const Case cases[] = {
+        {"paths are handed over silently", "A", {file("b.txt"), file("a.txt")}, true, {file("b.txt"), file("a.txt")}},
+        {"a relative path names the file in the newcomer's folder", "B", {"report.pdf"}, true,
+         {file("b.txt"), file("a.txt"), report_in_b}},
+        {"no paths: an instance of its own", "A", {}, false, {file("b.txt"), file("a.txt"), report_in_b}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(fresh)));
+        cwd.reset();
+        cwd.emplace(m_dir / c.folder);
+        auto newcomer = start(c.args);
+        if (c.handed_off) {
+            EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
+            EXPECT_EQ(newcomer.take_stdout(), "");
+            EXPECT_EQ(newcomer.take_stderr(), "");
+            EXPECT_EQ(app::read_active_session(), fresh); // the newcomer announced nothing
+        } else {
+            const auto own = wait_for_session(fresh.token);
+            ASSERT_TRUE(own) << describe(newcomer);
+            EXPECT_FALSE(newcomer.wait_for(0ms).has_value()) << describe(newcomer);
+            EXPECT_NE(own->port, session->port);
+            EXPECT_EQ(selected_paths(*own), std::vector<std::string>{});
+            ASSERT_TRUE(quit(*own));
+            EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
+        }
+        EXPECT_EQ(selected_paths(*session), c.selected);
+    }
 
     ASSERT_TRUE(quit(*session));
     EXPECT_EQ(instance.wait_for(start_timeout), 0);
