@@ -57,19 +57,29 @@ const std::array<Route, 13> routes{{
     {"POST", "/api/local/quit", [](const HttpRequest&, const SharedState& s) { return handle_quit(*s); }},
 }};
 
+enum class FromPage { no, yes };
+
 // last_seen_ms first: the accept loop reads page_seen before last_seen_ms, so it can
 // never see the flag newly set together with a time from before this request.
-void record_activity(ServerState& state)
+void record_activity(ServerState& state, FromPage from_page)
 {
     touch_activity(state);
-    state.page_seen.store(true);
+    if (from_page == FromPage::yes)
+        state.page_seen.store(true);
+}
+
+// Another process handing over its paths keeps the instance alive, but only the page
+// ends the wait for the page.
+FromPage sender_of(const HttpRequest& req)
+{
+    return req.method == "POST" && req.path == "/api/local/add-paths" ? FromPage::no : FromPage::yes;
 }
 
 HttpReply serve_page(const HttpRequest& req, ServerState& state)
 {
     if (query_value(req, "token").value_or("") != state.token)
         return {403, std::string(TEXT_CONTENT_TYPE), std::string(BAD_PAGE_TOKEN_TEXT)};
-    record_activity(state);
+    record_activity(state, FromPage::yes);
     return {200, std::string(PAGE_CONTENT_TYPE), page_with_token(state.token)};
 }
 
@@ -117,7 +127,7 @@ HttpReply respond(const HttpRequest& req, const SharedState& state)
     if (token != state->token)
         return json_reply(403, Json{{"detail", "권한이 없습니다."}, {"success", false}});
 
-    record_activity(*state);
+    record_activity(*state, sender_of(req));
     for (const Route& route : routes) {
         if (route.method == req.method && route.path == req.path)
             return json_reply(route.handler(req, state));
