@@ -113,9 +113,10 @@ void publish_active_session(std::uint16_t port, const std::string& token)
     (void)platform::create_dirs(dir);
     // The process id keeps two publishers from writing the same temporary file.
     const auto temp = dir / ("active_session." + std::to_string(platform::process_id()) + ".tmp");
-    if (!platform::write_file(temp, serialize_active_session(session)))
-        return;
-    (void)platform::rename_replace(temp, active_session_path());
+    // A temporary file that failed to become the announcement would stay for good.
+    if (!platform::write_file(temp, serialize_active_session(session)) ||
+        !platform::rename_replace(temp, active_session_path()))
+        (void)platform::remove_file(temp);
 }
 
 void release_claim() { (void)platform::remove_file(session_claim_path()); }

@@ -71,7 +71,8 @@ inline constexpr int HANDOFF_IO_TIMEOUT_MS = 500;
 [[nodiscard]] bool wait_for_running_instance(const std::vector<std::filesystem::path>& paths);
 
 // Announces this instance: writes "active_session.<pid>.tmp" beside the session file and
-// renames it over active_session.json. Failures are ignored.
+// renames it over active_session.json. Failures are ignored; the temporary file is then
+// removed.
 void publish_active_session(std::uint16_t port, const std::string& token);
 
 // Removes the claim file, whoever created it; failures are ignored.

@@ -1,6 +1,8 @@
 // File services built from the per-OS primitives.
 #include "platform/fs.h"
 
+#include "platform/clock.h"
+
 #include <atomic>
 #include <chrono>
 
@@ -32,11 +34,13 @@ core::Result<std::filesystem::path> absolute_path(const std::filesystem::path& p
 
 core::Result<void> write_file_atomic(const std::filesystem::path& path, std::string_view bytes)
 {
-    // Clock and counter keep the names of concurrent writers, in this process or another, apart.
+    // Process id, clock and counter keep the names of concurrent writers apart; the id also
+    // tells a later start whether the writer of a leftover is gone.
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
     std::filesystem::path tmp = path;
-    tmp += ".tmp-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1));
+    tmp += ".tmp-" + std::to_string(process_id()) + "-" + std::to_string(stamp) + "-" +
+           std::to_string(counter.fetch_add(1));
     if (auto r = write_file_synced(tmp, bytes); !r) {
         (void)remove_file(tmp);
         return r;
