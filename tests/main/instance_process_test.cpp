@@ -6,7 +6,10 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/http_client.h"
+#include "platform/process.h"
+#include "platform/socket.h"
 #include "platform/unicode.h"
+#include "shell/stand_ins.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -267,6 +270,35 @@ TEST_F(InstanceProcess, StaleAnnouncementIsPassedOverAndEachInstanceRetiresOnlyI
     EXPECT_EQ(newer.wait_for(start_timeout), 0);
     EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
 }
+
+#ifndef _WIN32
+// Windows hands a child only the handles listed for it; a POSIX child gets every
+// descriptor that is not closed on exec.
+TEST_F(InstanceProcess, AChildThatOutlivesTheInstanceDoesNotKeepItsPort)
+{
+    test_support::StandIns stand_ins;
+    // The menu query of the state route runs reg, which leaves a process behind.
+    const std::string pids = stand_ins.file("sleepers").string();
+    stand_ins.add("reg", "sleep 60 </dev/null >/dev/null 2>&1 &\necho $! >> '" + pids + "'\nexit 1");
+    auto child = start({"--stdio-port"});
+    const auto line = child.read_stdout_line(start_timeout);
+    ASSERT_TRUE(line) << line.error() << child.take_stderr();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(*line, m, std::regex(R"(VANO_READY http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32})\n)")));
+    const app::ActiveSession session{static_cast<std::uint16_t>(std::stoi(m[1].str())), m[2].str(), 0};
+    const auto before = test_support::read_bytes(pids);
+    ASSERT_TRUE(call_api(session.port, session.token, "GET", "/api/local/state"));
+    EXPECT_NE(test_support::read_bytes(pids), before) << "no reg ran while the instance listened";
+    ASSERT_TRUE(quit(session));
+    EXPECT_EQ(child.wait_for(start_timeout), 0);
+
+    EXPECT_FALSE(platform::connect_loopback(session.port, 2s)) << "the port is still listening";
+    platform::ProcessSpec kill;
+    kill.program = "sh";
+    kill.args = {"-c", "kill $(cat '" + pids + "')"};
+    (void)platform::run(kill);
+}
+#endif
 
 core::Result<server::LocalListener> failing_listener() { return core::fail("bind refused for the test"); }
 
