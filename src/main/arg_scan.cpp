@@ -9,14 +9,15 @@ namespace {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
+bool is_drive_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
 // The path's components, led by markers for its drive and root. A leading pair of
 // separators (a UNC name) is kept apart from a single one.
 std::vector<std::string> path_components(std::string_view text)
 {
     std::vector<std::string> parts;
     std::size_t pos = 0;
-    if (text.size() >= 2 && text[1] == ':' &&
-        ((text[0] >= 'a' && text[0] <= 'z') || (text[0] >= 'A' && text[0] <= 'Z'))) {
+    if (text.size() >= 2 && text[1] == ':' && is_drive_letter(text[0])) {
         const char letter = (text[0] >= 'a' && text[0] <= 'z') ? static_cast<char>(text[0] - 'a' + 'A') : text[0];
         parts.push_back(std::string(1, letter) + ":");
         pos = 2;
@@ -52,6 +53,13 @@ bool path_exists(const std::filesystem::path& path)
 
 } // namespace
 
+std::string repair_drive_root(std::string arg)
+{
+    if (arg.size() == 3 && is_drive_letter(arg[0]) && arg[1] == ':' && arg[2] == '"')
+        arg[2] = '\\';
+    return arg;
+}
+
 bool same_path_components(std::string_view a, std::string_view b)
 {
     return path_components(a) == path_components(b);
@@ -75,17 +83,17 @@ ScannedArgs scan_arguments(const std::vector<std::string>& args)
         }
         if (arg.starts_with("-psn_"))
             continue;
-        const auto path = platform::path_from_utf8(arg);
-        if (!path_exists(path))
+        const auto path = platform::absolute_path(platform::path_from_utf8(repair_drive_root(arg)));
+        if (!path || !path_exists(*path))
             continue;
-        auto key = path_components(arg);
+        auto key = path_components(platform::path_to_utf8(*path));
         bool seen = false;
         for (const auto& k : listed)
             seen = seen || k == key;
         if (seen)
             continue;
         listed.push_back(std::move(key));
-        out.paths.push_back(path);
+        out.paths.push_back(*path);
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "main/run_main.h"
 
 #include "main/arg_scan.h"
+#include "main/leftovers.h"
 #include "main/local_token.h"
 #include "main/single_instance.h"
 #include "platform/stdio.h"
@@ -50,6 +51,7 @@ std::string page_url(std::uint16_t port, const std::string& token)
 // server then runs until the page asks it to quit.
 int run_stdio_port(std::vector<std::filesystem::path> paths, ListenerBinder bind_listener)
 {
+    remove_leftover_temp_files();
     ensure_context_menu();
     auto bound = bind_listener();
     if (!bound) {
@@ -71,6 +73,8 @@ int run_normal(std::vector<std::filesystem::path> paths, ListenerBinder bind_lis
         return 0;
     if (!claim_session() && !paths.empty() && wait_for_running_instance(paths))
         return 0;
+    // Becoming an instance: a newcomer that hands its paths over exits before this.
+    remove_leftover_temp_files();
     ensure_context_menu();
     auto bound = bind_listener();
     if (!bound) {

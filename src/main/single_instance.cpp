@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -84,12 +85,22 @@ bool claim_session()
     return platform::create_new_file(claim, std::to_string(platform::process_id()) + "\n").has_value();
 }
 
+bool counts_while_waiting(EpochMs created, EpochMs now, EpochMs claim_taken)
+{
+    return is_announcement_fresh(created, now) || created >= claim_taken;
+}
+
 bool wait_for_running_instance(const std::vector<std::filesystem::path>& paths)
 {
+    // Read now: the claimant removes the claim file right after it has announced itself.
+    const auto modified = platform::file_modified_ns(session_claim_path());
+    const EpochMs claim_taken =
+        modified ? EpochMs{static_cast<std::uint64_t>(std::max<std::int64_t>(*modified, 0)) / 1'000'000} : now_epoch_ms();
     for (int round = 0; round < CLAIM_RETRY_ROUNDS; ++round) {
         std::this_thread::sleep_for(std::chrono::milliseconds(CLAIM_RETRY_DELAY_MS));
         const auto session = read_active_session();
-        if (session && notify_running_instance(*session, paths))
+        if (session && counts_while_waiting(session->created_epoch_ms, now_epoch_ms(), claim_taken) &&
+            notify_running_instance(*session, paths))
             return true;
     }
     return false;
@@ -102,9 +113,10 @@ void publish_active_session(std::uint16_t port, const std::string& token)
     (void)platform::create_dirs(dir);
     // The process id keeps two publishers from writing the same temporary file.
     const auto temp = dir / ("active_session." + std::to_string(platform::process_id()) + ".tmp");
-    if (!platform::write_file(temp, serialize_active_session(session)))
-        return;
-    (void)platform::rename_replace(temp, active_session_path());
+    // A temporary file that failed to become the announcement would stay for good.
+    if (!platform::write_file(temp, serialize_active_session(session)) ||
+        !platform::rename_replace(temp, active_session_path()))
+        (void)platform::remove_file(temp);
 }
 
 void release_claim() { (void)platform::remove_file(session_claim_path()); }

@@ -58,12 +58,21 @@ inline constexpr int HANDOFF_IO_TIMEOUT_MS = 500;
 // created it. The folder is made when missing.
 [[nodiscard]] bool claim_session();
 
-// Up to CLAIM_RETRY_ROUNDS times, CLAIM_RETRY_DELAY_MS apart, hands the paths to
-// whatever instance is announced, however old the announcement; true once one took them.
+// True when an announcement made at `created` may take a waiting newcomer's paths: it is
+// fresh at `now`, or it was made no earlier than `claim_taken`, the moment the claim that
+// the newcomer waits on was taken. An older one belongs to an instance that may be gone,
+// its port since taken by another program.
+[[nodiscard]] bool counts_while_waiting(EpochMs created, EpochMs now, EpochMs claim_taken);
+
+// Up to CLAIM_RETRY_ROUNDS times, CLAIM_RETRY_DELAY_MS apart, hands the paths to the
+// announced instance when its announcement counts_while_waiting (the claim taken when
+// the claim file was last modified, or now when it cannot be read); true once one took
+// them.
 [[nodiscard]] bool wait_for_running_instance(const std::vector<std::filesystem::path>& paths);
 
 // Announces this instance: writes "active_session.<pid>.tmp" beside the session file and
-// renames it over active_session.json. Failures are ignored.
+// renames it over active_session.json. Failures are ignored; the temporary file is then
+// removed.
 void publish_active_session(std::uint16_t port, const std::string& token);
 
 // Removes the claim file, whoever created it; failures are ignored.

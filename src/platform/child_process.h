@@ -45,6 +45,9 @@ public:
     // Ends the child at once (it may already have ended).
     void kill();
 
+    // The child's process id; 0 when none was started.
+    [[nodiscard]] std::uint32_t pid() const;
+
 private:
     void release();
     void pump(std::chrono::milliseconds timeout);

@@ -21,4 +21,8 @@ using MonoInstant = std::chrono::steady_clock::time_point;
 // The id of the running process.
 [[nodiscard]] std::uint32_t process_id();
 
+// True when a process with id `pid` exists (also one of another user, or one that has
+// ended but is still held open by someone). Ids that no process can have give false.
+[[nodiscard]] bool process_running(std::uint32_t pid);
+
 } // namespace platform

@@ -31,6 +31,12 @@ struct FileMeta {
 // first, so a path holding NUL exists for none of them.
 [[nodiscard]] core::Result<void> check_no_nul(const std::filesystem::path& path);
 
+// `path` made absolute against the current folder, the rest of its text kept (on
+// Windows a relative path is completed by the system's own rules, which also name the
+// current folder of another drive for "D:name"). An absolute path comes back unchanged.
+// Fails for an empty path, a path holding NUL, or when the current folder is unknown.
+[[nodiscard]] core::Result<std::filesystem::path> absolute_path(const std::filesystem::path& path);
+
 // Metadata of `path`; failure is the OS error text.
 [[nodiscard]] core::Result<FileMeta> file_meta(const std::filesystem::path& path, FollowLinks follow);
 

@@ -50,18 +50,28 @@ const std::array<Route, 13> routes{{
     {"POST", "/api/local/quit", [](const HttpRequest&, const SharedState& s) { return handle_quit(*s); }},
 }};
 
+enum class FromPage { no, yes };
+
 // last_seen_ms first: the accept loop reads page_seen before last_seen_ms, so it can
 // never see the flag newly set together with a time from before this request.
-void record_activity(ServerState& state)
+void record_activity(ServerState& state, FromPage from_page)
 {
     touch_activity(state);
-    state.page_seen.store(true);
+    if (from_page == FromPage::yes)
+        state.page_seen.store(true);
+}
+
+// Another process handing over its paths keeps the instance alive, but only the page
+// ends the wait for the page.
+FromPage sender_of(const HttpRequest& req)
+{
+    return req.method == "POST" && req.path == "/api/local/add-paths" ? FromPage::no : FromPage::yes;
 }
 
 // The query token has passed refusal().
 HttpReply serve_page(ServerState& state)
 {
-    record_activity(state);
+    record_activity(state, FromPage::yes);
     return {200, std::string(PAGE_CONTENT_TYPE), page_with_token(state.token)};
 }
 
@@ -106,7 +116,7 @@ HttpReply respond(const HttpRequest& req, const SharedState& state)
     if (req.method == "GET" && req.path == "/")
         return serve_page(*state);
 
-    record_activity(*state);
+    record_activity(*state, sender_of(req));
     for (const Route& route : routes) {
         if (route.method == req.method && route.path == req.path)
             return json_reply(route.handler(req, state));

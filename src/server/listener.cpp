@@ -76,10 +76,8 @@ core::Result<LocalListener> bind_local_listener()
 
 bool idle_time_up(std::uint64_t now, bool seen, std::uint64_t last, const AcceptLoopTimes& times)
 {
-    if (!seen)
-        return now > times.no_page_limit_ms;
     const std::uint64_t idle = last > now ? 0 : now - last;
-    return idle > times.idle_limit_ms;
+    return idle > (seen ? times.idle_limit_ms : times.no_page_limit_ms);
 }
 
 void accept_loop(platform::Listener listener, SharedState state, bool idle_exit)

@@ -31,7 +31,7 @@ struct LocalListener {
 // The accept loop's times and its connection cap. The defaults are the product's; tests
 // shorten them.
 struct AcceptLoopTimes {
-    std::uint64_t no_page_limit_ms = 60'000; // no authorised request since the state was built
+    std::uint64_t no_page_limit_ms = 60'000; // no page yet: since the start or the latest hand-off
     std::uint64_t idle_limit_ms = 12'000;    // since the last authorised request
     std::chrono::milliseconds poll_interval{25};
     std::chrono::milliseconds retry_interval{50}; // after a failed accept
@@ -40,9 +40,10 @@ struct AcceptLoopTimes {
     std::size_t max_connections = MAX_CONNECTIONS;
 };
 
-// True when an instance with no busy job has been idle too long: `now` past
-// no_page_limit_ms when no authorised request came (`seen` false), else `now` - `last`
-// (0 when `last` is later) past idle_limit_ms.
+// True when an instance with no busy job has been idle too long: the idle time `now` -
+// `last` (0 when `last` is later) past idle_limit_ms once the page has come (`seen`),
+// else past no_page_limit_ms. Before the page, `last` is 0 or the latest hand-off, so
+// handed paths wait as long for a slow browser as the instance's first paths.
 [[nodiscard]] bool idle_time_up(std::uint64_t now, bool seen, std::uint64_t last, const AcceptLoopTimes& times);
 
 // Accepts connections until `quit` is set or, with `idle_exit`, the instance has been

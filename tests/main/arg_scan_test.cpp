@@ -1,5 +1,6 @@
 #include "main/arg_scan.h"
 
+#include "platform/args.h"
 #include "platform/unicode.h"
 #include "support/scratch_dir.h"
 
@@ -13,21 +14,7 @@
 namespace {
 
 using app::OneShot;
-
-// Makes the current folder `dir` for the scope, so that relative candidates resolve there.
-class ScopedCurrentDir {
-public:
-    explicit ScopedCurrentDir(const std::filesystem::path& dir) : m_old(std::filesystem::current_path())
-    {
-        std::filesystem::current_path(dir);
-    }
-    ~ScopedCurrentDir() { std::filesystem::current_path(m_old); }
-    ScopedCurrentDir(const ScopedCurrentDir&) = delete;
-    ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
-
-private:
-    std::filesystem::path m_old;
-};
+using test_support::ScopedCurrentDir;
 
 void touch(const std::filesystem::path& path)
 {
@@ -46,6 +33,8 @@ TEST(ArgumentScan, SwitchesSkippedArgumentsAndPaths)
     std::filesystem::create_directories(dir / "folder");
     ScopedCurrentDir cwd(dir.path());
     const std::string d = platform::path_to_utf8(dir.path());
+    // A relative candidate as the scan must give it: the current folder joined with it.
+    const auto in_dir = [&](const char* rel) { return platform::path_to_utf8(dir.path() / platform::path_from_utf8(rel)); };
 
     struct Case {
         std::string_view name;
@@ -59,23 +48,29 @@ TEST(ArgumentScan, SwitchesSkippedArgumentsAndPaths)
         {"install after a path", {"a.txt", "--install"}, OneShot::install, false, {}},
         {"stdio-port then uninstall", {"--stdio-port", "--uninstall"}, OneShot::uninstall, false, {}},
         {"first one-shot switch decides", {"--uninstall", "--install"}, OneShot::uninstall, false, {}},
-        {"switches match exactly", {"--INSTALL", "--install=1", "a.txt"}, OneShot::none, false, {"a.txt"}},
-        {"stdio-port after the paths", {"a.txt", "--stdio-port"}, OneShot::none, true, {"a.txt"}},
-        {"missing paths dropped", {"nope.txt", "b.txt", ""}, OneShot::none, false, {"b.txt"}},
+        {"switches match exactly", {"--INSTALL", "--install=1", "a.txt"}, OneShot::none, false, {in_dir("a.txt")}},
+        {"stdio-port after the paths", {"a.txt", "--stdio-port"}, OneShot::none, true, {in_dir("a.txt")}},
+        {"missing paths dropped", {"nope.txt", "b.txt", ""}, OneShot::none, false, {in_dir("b.txt")}},
         {"a path holding NUL names no file", {"a.txt" + std::string(1, '\0') + "/../b.txt"}, OneShot::none, false, {}},
-        {"repeat keeps first position", {"b.txt", "a.txt", "b.txt"}, OneShot::none, false, {"b.txt", "a.txt"}},
+        {"repeat keeps first position", {"b.txt", "a.txt", "b.txt"}, OneShot::none, false, {in_dir("b.txt"), in_dir("a.txt")}},
+        {"absolute path kept as written", {d + "//a.txt"}, OneShot::none, false, {d + "//a.txt"}},
+        {"relative and absolute name one file", {"a.txt", d + "/a.txt"}, OneShot::none, false, {in_dir("a.txt")}},
         {"trailing and repeated separators", {"folder/", "folder", "folder//", d + "//folder", d + "/folder/"},
-         OneShot::none, false, {"folder/", d + "//folder"}},
-        {"single-dot components", {"folder/./", "./folder", "folder/."}, OneShot::none, false, {"folder/./", "./folder"}},
-        {"double dots are not resolved", {"folder/../a.txt", "a.txt"}, OneShot::none, false, {"folder/../a.txt", "a.txt"}},
-        {"letter case in a folder name", {"Sub/c.txt", "sub/c.txt"}, OneShot::none, false, {"Sub/c.txt", "sub/c.txt"}},
-        {"psn argument naming an existing file", {"-psn_0_123", "a.txt"}, OneShot::none, false, {"a.txt"}},
+         OneShot::none, false, {in_dir("folder/")}},
+        {"single-dot components", {"folder/./", "./folder", "folder/."}, OneShot::none, false, {in_dir("folder/./")}},
+        {"double dots are not resolved", {"folder/../a.txt", "a.txt"}, OneShot::none, false,
+         {in_dir("folder/../a.txt"), in_dir("a.txt")}},
+        {"letter case in a folder name", {"Sub/c.txt", "sub/c.txt"}, OneShot::none, false,
+         {in_dir("Sub/c.txt"), in_dir("sub/c.txt")}},
+        {"psn argument naming an existing file", {"-psn_0_123", "a.txt"}, OneShot::none, false, {in_dir("a.txt")}},
         {"NSDocumentRevisionsDebugMode takes its value", {"-NSDocumentRevisionsDebugMode", "a.txt", "b.txt"},
-         OneShot::none, false, {"b.txt"}},
+         OneShot::none, false, {in_dir("b.txt")}},
         {"ApplePersistenceIgnoreState takes its value", {"-ApplePersistenceIgnoreState", "YES", "a.txt"},
-         OneShot::none, false, {"a.txt"}},
-        {"skipped switch as the last argument", {"a.txt", "-NSDocumentRevisionsDebugMode"}, OneShot::none, false, {"a.txt"}},
-        {"skipped value may be a switch", {"-ApplePersistenceIgnoreState", "--install", "a.txt"}, OneShot::none, false, {"a.txt"}},
+         OneShot::none, false, {in_dir("a.txt")}},
+        {"skipped switch as the last argument", {"a.txt", "-NSDocumentRevisionsDebugMode"}, OneShot::none, false,
+         {in_dir("a.txt")}},
+        {"skipped value may be a switch", {"-ApplePersistenceIgnoreState", "--install", "a.txt"}, OneShot::none, false,
+         {in_dir("a.txt")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,5 +110,56 @@ TEST(ArgumentScan, PathComparisonByComponents)
         EXPECT_EQ(app::same_path_components(c.b, c.a), c.same);
     }
 }
+
+TEST(ArgumentScan, DriveRootWhoseQuoteWasEscaped)
+{
+    struct Case {
+        std::string_view arg;
+        std::string_view candidate;
+    };
+    const Case cases[] = {
+        {"C:\"", "C:\\"},
+        {"z:\"", "z:\\"},
+        {"C:\\", "C:\\"},
+        {"C:", "C:"},
+        {"1:\"", "1:\""},
+        {"C:\"x", "C:\"x"},
+        {"CC:\"", "CC:\""},
+        {"\"C:", "\"C:"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arg);
+        EXPECT_EQ(app::repair_drive_root(std::string(c.arg)), c.candidate);
+    }
+}
+
+#ifdef _WIN32
+// Through the system's own splitting of the command line that Explorer's verbs give.
+TEST(ArgumentScan, ExplorerCommandLinesOnWindows)
+{
+    const std::string exe = "\"C:\\Program Files\\VANO\\vano-duvid.exe\"";
+    struct Case {
+        std::string_view name;
+        std::string tail;
+        std::vector<std::string> paths;
+    };
+    const Case cases[] = {
+        {"background of a drive root", " \"C:\\\"", {"C:\\"}},
+        {"background of a folder", " \"C:\\windows\"", {"C:\\windows"}},
+        {"drive root written without quotes", " C:\\", {"C:\\"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto args = platform::split_command_line(exe + c.tail);
+        ASSERT_FALSE(args.empty());
+        args.erase(args.begin());
+        std::vector<std::string> got;
+        for (const auto& p : app::scan_arguments(args).paths)
+            got.push_back(platform::path_to_utf8(p));
+        EXPECT_EQ(got, c.paths);
+    }
+}
+#endif
 
 } // namespace

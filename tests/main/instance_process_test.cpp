@@ -6,7 +6,10 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/http_client.h"
+#include "platform/process.h"
+#include "platform/socket.h"
 #include "platform/unicode.h"
+#include "shell/stand_ins.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -177,8 +180,17 @@ TEST_F(InstanceProcess, TwoProcessesStartedTogetherEndAsOneInstanceWithBothSets)
     EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
 }
 
-TEST_F(InstanceProcess, LaunchWithPathsHandsThemToAFreshInstanceSilently)
+TEST_F(InstanceProcess, LaunchWhileAFreshInstanceRuns)
 {
+    // Each folder holds its own report.pdf: the instance runs in one, newcomers may be
+    // started in the other.
+    for (const char* folder : {"A", "B"}) {
+        std::filesystem::create_directories(m_dir / folder);
+        std::ofstream(m_dir / folder / "report.pdf") << folder;
+    }
+    const std::string report_in_b = platform::path_to_utf8(m_dir / "B" / "report.pdf");
+    std::optional<test_support::ScopedCurrentDir> cwd;
+    cwd.emplace(m_dir / "A");
     auto instance = start({});
     const auto session = wait_for_session();
     ASSERT_TRUE(session);
@@ -188,14 +200,42 @@ TEST_F(InstanceProcess, LaunchWithPathsHandsThemToAFreshInstanceSilently)
     // machine: one dated later than now always counts as fresh.
     auto fresh = *session;
     fresh.created_epoch_ms = app::now_epoch_ms() + 600'000;
-    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(fresh)));
 
-    auto newcomer = start({file("b.txt"), file("a.txt")});
-    EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
-    EXPECT_EQ(newcomer.take_stdout(), "");
-    EXPECT_EQ(newcomer.take_stderr(), "");
-    EXPECT_EQ(selected_paths(*session), (std::vector<std::string>{file("b.txt"), file("a.txt")}));
-    EXPECT_EQ(app::read_active_session(), fresh); // the newcomer announced nothing
+    struct Case {
+        std::string_view name;
+        const char* folder; // the newcomer's current folder
+        std::vector<std::string> args;
+        bool handed_off;
+        std::vector<std::string> selected; // the instance's selection afterwards
+    };
+    const Case cases[] = {
+        {"paths are handed over silently", "A", {file("b.txt"), file("a.txt")}, true, {file("b.txt"), file("a.txt")}},
+        {"a relative path names the file in the newcomer's folder", "B", {"report.pdf"}, true,
+         {file("b.txt"), file("a.txt"), report_in_b}},
+        {"no paths: an instance of its own", "A", {}, false, {file("b.txt"), file("a.txt"), report_in_b}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(fresh)));
+        cwd.reset();
+        cwd.emplace(m_dir / c.folder);
+        auto newcomer = start(c.args);
+        if (c.handed_off) {
+            EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
+            EXPECT_EQ(newcomer.take_stdout(), "");
+            EXPECT_EQ(newcomer.take_stderr(), "");
+            EXPECT_EQ(app::read_active_session(), fresh); // the newcomer announced nothing
+        } else {
+            const auto own = wait_for_session(fresh.token);
+            ASSERT_TRUE(own) << describe(newcomer);
+            EXPECT_FALSE(newcomer.wait_for(0ms).has_value()) << describe(newcomer);
+            EXPECT_NE(own->port, session->port);
+            EXPECT_EQ(selected_paths(*own), std::vector<std::string>{});
+            ASSERT_TRUE(quit(*own));
+            EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
+        }
+        EXPECT_EQ(selected_paths(*session), c.selected);
+    }
 
     ASSERT_TRUE(quit(*session));
     EXPECT_EQ(instance.wait_for(start_timeout), 0);
@@ -230,6 +270,35 @@ TEST_F(InstanceProcess, StaleAnnouncementIsPassedOverAndEachInstanceRetiresOnlyI
     EXPECT_EQ(newer.wait_for(start_timeout), 0);
     EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
 }
+
+#ifndef _WIN32
+// Windows hands a child only the handles listed for it; a POSIX child gets every
+// descriptor that is not closed on exec.
+TEST_F(InstanceProcess, AChildThatOutlivesTheInstanceDoesNotKeepItsPort)
+{
+    test_support::StandIns stand_ins;
+    // The menu query of the state route runs reg, which leaves a process behind.
+    const std::string pids = stand_ins.file("sleepers").string();
+    stand_ins.add("reg", "sleep 60 </dev/null >/dev/null 2>&1 &\necho $! >> '" + pids + "'\nexit 1");
+    auto child = start({"--stdio-port"});
+    const auto line = child.read_stdout_line(start_timeout);
+    ASSERT_TRUE(line) << line.error() << child.take_stderr();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(*line, m, std::regex(R"(VANO_READY http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32})\n)")));
+    const app::ActiveSession session{static_cast<std::uint16_t>(std::stoi(m[1].str())), m[2].str(), 0};
+    const auto before = test_support::read_bytes(pids);
+    ASSERT_TRUE(call_api(session.port, session.token, "GET", "/api/local/state"));
+    EXPECT_NE(test_support::read_bytes(pids), before) << "no reg ran while the instance listened";
+    ASSERT_TRUE(quit(session));
+    EXPECT_EQ(child.wait_for(start_timeout), 0);
+
+    EXPECT_FALSE(platform::connect_loopback(session.port, 2s)) << "the port is still listening";
+    platform::ProcessSpec kill;
+    kill.program = "sh";
+    kill.args = {"-c", "kill $(cat '" + pids + "')"};
+    (void)platform::run(kill);
+}
+#endif
 
 core::Result<server::LocalListener> failing_listener() { return core::fail("bind refused for the test"); }
 

@@ -5,6 +5,7 @@
 #include "platform/fs.h"
 #include "platform/socket.h"
 #include "platform/unicode.h"
+#include "server/listener.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -147,18 +148,16 @@ TEST_F(SessionFiles, PublishReplacesTheAnnouncementAndRetireRemovesOnlyItsOwn)
     app::retire_active_session("tok-b"); // nothing left to remove
 }
 
-TEST_F(SessionFiles, FailedRenameLeavesTheTemporaryFileAndTheOldAnnouncement)
+TEST_F(SessionFiles, FailedPublishRemovesItsTemporaryFile)
 {
     app::publish_active_session(1111, "old");
-    const std::string old_text = read(app::active_session_path());
     // A folder in the session file's place makes the rename fail.
     std::filesystem::remove(app::active_session_path());
     std::filesystem::create_directories(app::active_session_path() / "keep");
     app::publish_active_session(2222, "new");
     const auto temp = config::config_dir() / ("active_session." + std::to_string(platform::process_id()) + ".tmp");
-    EXPECT_TRUE(std::filesystem::is_regular_file(temp));
-    EXPECT_TRUE(read(temp).starts_with("{\"port\":2222,"));
-    EXPECT_TRUE(std::filesystem::is_directory(app::active_session_path()));
+    EXPECT_FALSE(std::filesystem::exists(temp));
+    EXPECT_TRUE(std::filesystem::is_directory(app::active_session_path() / "keep"));
     EXPECT_FALSE(app::read_active_session());
 }
 
@@ -264,6 +263,73 @@ TEST(Handoff, SendsThePathsAndCountsOnlyAPromptStatus200)
         const std::string body = "{\"paths\":[\"C:\\\\d\\\\\xED\x95\x9C.txt\",\"b \\\"q\\\".txt\"],\"replace\":false}";
         EXPECT_NE(raw.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos) << raw;
         EXPECT_TRUE(raw.ends_with("\r\n\r\n" + body)) << raw;
+    }
+}
+
+TEST(SingleInstance, AnnouncementsThatCountWhileWaiting)
+{
+    const EpochMs now = 1'765'360'000'000;
+    struct Case {
+        std::string_view name;
+        EpochMs created;
+        EpochMs claim_taken;
+        bool counts;
+    };
+    const Case cases[] = {
+        {"an hour old, claim just taken", now - 3'600'000, now, false},
+        {"no longer fresh, made before the claim", now - 3'501, now - 3'000, false},
+        {"no longer fresh, made as the claim was taken", now - 4'000, now - 4'000, true},
+        {"no longer fresh, made after the claim", now - 4'000, now - 4'500, true},
+        {"fresh, made before the claim", now - 3'500, now, true},
+        {"made in the future", now + 10, now, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(app::counts_while_waiting(c.created, now, c.claim_taken), c.counts);
+    }
+}
+
+TEST_F(SessionFiles, WaitingNewcomerHandsOnlyToAnAnnouncementMadeSinceTheClaim)
+{
+    // Another local server on the announced port answers 200 to anything, as a program
+    // that took the port of an instance that has gone would.
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
+    struct Case {
+        std::string_view name;
+        std::chrono::milliseconds claim_age;
+        std::chrono::milliseconds announcement_age;
+        bool handed;
+    };
+    using std::chrono::milliseconds;
+    const Case cases[] = {
+        {"an hour-old announcement", milliseconds(0), milliseconds(3'600'000), false},
+        {"stale, made before the claim", milliseconds(1'000), milliseconds(4'000), false},
+        {"stale, made after the claim", milliseconds(4'500), milliseconds(4'000), true},
+        {"fresh", milliseconds(0), milliseconds(500), true},
+    };
+    const std::vector<std::filesystem::path> paths{m_dir.path()};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto stranger = server::bind_local_listener();
+        ASSERT_TRUE(stranger) << stranger.error();
+        std::filesystem::create_directories(config::config_dir());
+        std::ofstream(app::session_claim_path()) << "999999\n";
+        set_modified_ago(app::session_claim_path(), c.claim_age);
+        const app::ActiveSession old{stranger->port, "old-token", app::now_epoch_ms() - c.announcement_age.count()};
+        ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(old)));
+
+        std::string raw;
+        std::atomic<bool> done{false};
+        std::thread answering([&] { raw = serve_once(stranger->listener, ok, false, &done); });
+        const bool handed = app::wait_for_running_instance(paths);
+        done = true;
+        answering.join();
+        EXPECT_EQ(handed, c.handed);
+        if (c.handed)
+            EXPECT_TRUE(raw.starts_with("POST /api/local/add-paths ")) << raw;
+        else
+            EXPECT_EQ(raw, "<no connection>");
+        app::release_claim();
     }
 }
 

@@ -18,7 +18,10 @@ TEST(IdleRuleTest, LimitsArePassedOnlyWhenExceeded)
     const Case cases[] = {
         {"no request, at 60 s", 60'000, false, 0, false},
         {"no request, past 60 s", 60'001, false, 0, true},
-        {"no request, last ignored", 60'001, false, 60'001, true},
+        {"hand-off just now, no page yet", 60'001, false, 60'001, false},
+        {"60 s after the latest hand-off, no page yet", 70'000, false, 10'000, false},
+        {"60.001 s after the latest hand-off, no page yet", 70'001, false, 10'000, true},
+        {"hand-off at 0.5 s, no page 12.6 s later", 12'600, false, 500, false},
         {"12 s after the last request", 13'000, true, 1'000, false},
         {"12.001 s after the last request", 13'001, true, 1'000, true},
         {"request recorded after now was read", 100'000, true, 100'005, false},
@@ -82,6 +85,21 @@ TEST_F(AcceptLoopTest, RefusedRequestsDoNotKeepItAlive)
     }
     EXPECT_TRUE(srv.stopped_within(10s));
     EXPECT_FALSE(srv.state->page_seen.load());
+}
+
+TEST_F(AcceptLoopTest, AHandOffWaitsForThePageAsLongAsTheFirstPaths)
+{
+    // The idle limit far below the no-page limit: were the hand-off taken for the page, the
+    // loop would end a moment after it. The no-page limit leaves a slow machine time to
+    // deliver the hand-off and look again well before it passes.
+    test::LocalServer srv({}, true, short_times(6'000, 100));
+    const auto reply = test::split_reply(srv.call("POST", "/api/local/add-paths", R"({"paths":[],"replace":false})"));
+    ASSERT_TRUE(reply.head.starts_with("HTTP/1.1 200 ")) << reply.head << reply.body;
+    const std::uint64_t handed = srv.state->last_seen_ms.load();
+    EXPECT_FALSE(srv.state->page_seen.load());
+    EXPECT_FALSE(srv.stopped_within(1'500ms));
+    EXPECT_TRUE(srv.stopped_within(20s));
+    EXPECT_GT(server::elapsed_ms(srv.state->start), handed + 6'000);
 }
 
 TEST_F(AcceptLoopTest, NeverEndsForIdlenessWhileAJobIsBusy)

@@ -63,6 +63,22 @@ private:
     std::optional<std::string> m_old;
 };
 
+// Makes `dir` the current folder for the scope, then goes back. The current folder is the
+// process's: children started meanwhile inherit it.
+class ScopedCurrentDir {
+public:
+    explicit ScopedCurrentDir(const std::filesystem::path& dir) : m_old(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(dir);
+    }
+    ~ScopedCurrentDir() { std::filesystem::current_path(m_old); }
+    ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+    ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+
+private:
+    std::filesystem::path m_old;
+};
+
 // Raw file helpers that bypass the code under test.
 inline void put_file(const std::filesystem::path& p, std::string_view bytes)
 {

@@ -145,6 +145,8 @@ std::optional<int> ChildProcess::wait_for(std::chrono::milliseconds timeout)
     }
 }
 
+std::uint32_t ChildProcess::pid() const { return m_process < 0 ? 0 : static_cast<std::uint32_t>(m_process); }
+
 void ChildProcess::kill()
 {
     if (m_process < 0 || m_exit_code)

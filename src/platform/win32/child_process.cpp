@@ -151,6 +151,11 @@ std::optional<int> ChildProcess::wait_for(std::chrono::milliseconds timeout)
     }
 }
 
+std::uint32_t ChildProcess::pid() const
+{
+    return m_process == -1 ? 0 : static_cast<std::uint32_t>(GetProcessId(as_handle(m_process)));
+}
+
 void ChildProcess::kill()
 {
     if (m_process == -1 || m_exit_code)
