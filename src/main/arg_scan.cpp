@@ -65,6 +65,18 @@ bool same_path_components(std::string_view a, std::string_view b)
     return path_components(a) == path_components(b);
 }
 
+std::string path_component_key(std::string_view text)
+{
+    // Each component behind its length: no component text can pass for a boundary.
+    std::string key;
+    for (const auto& part : path_components(text)) {
+        key += std::to_string(part.size());
+        key += ':';
+        key += part;
+    }
+    return key;
+}
+
 ScannedArgs scan_arguments(const std::vector<std::string>& args)
 {
     ScannedArgs out;

@@ -36,4 +36,8 @@ struct ScannedArgs {
 // Nothing else is folded; ".." and links are not resolved.
 [[nodiscard]] bool same_path_components(std::string_view a, std::string_view b);
 
+// A text that is equal for two paths exactly when same_path_components holds, for
+// hashing.
+[[nodiscard]] std::string path_component_key(std::string_view text);
+
 } // namespace app

@@ -42,6 +42,10 @@ void ensure_context_menu()
         (void)shell::install_context_menu();
 }
 
+// A job still zipping or uploading dies with the process: its temporary archive must not
+// outlive it.
+void remove_running_job_files(server::ServerState& state) { state.temp_files.remove_all_at_exit(); }
+
 std::string page_url(std::uint16_t port, const std::string& token)
 {
     return "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
@@ -63,7 +67,8 @@ int run_stdio_port(std::vector<std::filesystem::path> paths, ListenerBinder bind
     auto state = std::make_shared<server::ServerState>(std::move(token), std::move(paths));
     // Unbuffered writes: the line is out before the first connection is accepted.
     (void)platform::write_stdout("VANO_READY " + url + "\n");
-    server::accept_loop(std::move(bound->listener), std::move(state), false);
+    server::accept_loop(std::move(bound->listener), state, false);
+    remove_running_job_files(*state);
     return 0;
 }
 
@@ -89,7 +94,8 @@ int run_normal(std::vector<std::filesystem::path> paths, ListenerBinder bind_lis
     const std::string url = page_url(bound->port, token);
     // No thread, no window; the instance still serves hand-offs until it goes idle.
     (void)platform::start_detached_thread([url, has_paths] { shell::open_app_window(url, has_paths); });
-    server::accept_loop(std::move(bound->listener), std::move(state), true);
+    server::accept_loop(std::move(bound->listener), state, true);
+    remove_running_job_files(*state);
     retire_active_session(token);
     return 0;
 }

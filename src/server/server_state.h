@@ -6,11 +6,15 @@
 #include "config/selection.h"
 #include "core/guarded.h"
 #include "platform/clock.h"
+#include "platform/file.h"
+#include "server/path_merge.h"
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +46,8 @@ struct JobState {
     std::optional<std::string> error;
     std::optional<UploadResult> result;
     std::optional<std::string> qr_svg;
+    // The job that writes this record; 0 for none. Not shown to the page.
+    std::uint64_t job_id = 0;
 
     // A fresh "idle" record.
     [[nodiscard]] static JobState make_new() { return JobState{}; }
@@ -50,6 +56,35 @@ struct JobState {
     [[nodiscard]] bool is_busy() const { return phase == "zipping" || phase == "uploading"; }
 
     bool operator==(const JobState&) const = default;
+};
+
+// The selected paths and the analysis of exactly those paths, stored and copied as one.
+struct Selection {
+    std::vector<std::filesystem::path> paths;
+    config::TargetSummary target;
+    std::uint64_t generation = 0; // moves on with every stored change
+};
+
+// Temporary files of the running job, which the exit path removes: the job thread has no
+// cancel path and ends with the process, which would leave them behind.
+class JobTempFiles {
+public:
+    // Creates `path` for writing and lists it in one hold, so that the exit path cannot
+    // miss a file made while it looked. Fails (with the OS text, or once
+    // remove_all_at_exit ran) with nothing listed and nothing left at `path`.
+    [[nodiscard]] core::Result<platform::File> create(const std::filesystem::path& path);
+
+    // Removes `path` (a failure is ignored) and unlists it.
+    void remove(const std::filesystem::path& path);
+
+    // Removes every listed file and refuses later creations. Open handles do not stop it
+    // (files are opened with delete sharing); the bytes go when the process ends.
+    void remove_all_at_exit();
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::filesystem::path> m_paths;
+    bool m_closing = false;
 };
 
 using MonoInstant = platform::MonoInstant;
@@ -71,16 +106,53 @@ struct ServerState {
     const Counter upload_total_bytes;
     const Counter upload_started_ms;
 
-    core::Guarded<std::vector<std::filesystem::path>> paths;
-    core::Guarded<config::TargetSummary> target;
+    core::Guarded<Selection> selection;
     core::Guarded<config::DesktopConfig> config;
     core::Guarded<JobState> job;
+    JobTempFiles temp_files;
 
     std::atomic<std::uint64_t> last_seen_ms{0};
     std::atomic<bool> page_seen{false};
     std::atomic<bool> quit{false};
 
+    // Pick: stores `paths` as they are with their analysis (made before any lock) and gives
+    // that analysis. The job record becomes a fresh idle one unless a job is running, whose
+    // record stays its own until it ends.
+    config::TargetSummary replace_selection(std::vector<std::filesystem::path> paths);
+
+    // Add-paths: merges `incoming` into the selection and stores the merge with its
+    // analysis. The analysis runs outside the lock; when another change was stored
+    // meanwhile, the merge and the analysis are made again on top of it. Then clears a job
+    // record in "done" or "error".
+    void merge_into_selection(const std::vector<std::filesystem::path>& incoming, MergeMode mode);
+
+    // Paths and target from one hold; with a poisoned lock, no paths and the analysis of
+    // the empty list.
+    [[nodiscard]] Selection selection_snapshot();
+
+    // Start-upload: claims the one job slot, sets the record's first phase for `target`
+    // and the counters, and gives the new job's id; nothing while a job runs or the record
+    // is zipping or uploading. With a poisoned job lock the record is left alone but the
+    // slot still admits one job at a time.
+    [[nodiscard]] std::optional<std::uint64_t> begin_job(const config::TargetSummary& target);
+
+    // A job's write into its record; dropped when the record is not `job_id`'s (it was
+    // replaced) or the lock is poisoned.
+    void update_job(std::uint64_t job_id, const std::function<void(JobState&)>& change);
+
+    // A job's last write, as update_job, with its slot freed in the same hold.
+    void finish_job(std::uint64_t job_id, const std::function<void(JobState&)>& change);
+
+    // Frees the slot if `job_id` still holds it.
+    void release_job(std::uint64_t job_id);
+
+    // True while a job thread holds the slot.
+    [[nodiscard]] bool job_running() const { return m_running_job.load() != 0; }
+
 private:
+    std::atomic<std::uint64_t> m_running_job{0};
+    std::atomic<std::uint64_t> m_last_job_id{0};
+
     struct Loaded {
         config::TargetSummary target;
         config::DesktopConfig config;

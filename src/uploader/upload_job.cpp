@@ -23,15 +23,6 @@ struct PreparedFile {
     std::optional<std::filesystem::path> temporary_archive;
 };
 
-template <class F>
-void update_job(server::ServerState& state, F&& change)
-{
-    auto job = state.job.lock();
-    if (job.poisoned())
-        return; // the write is dropped; the job goes on
-    change(job.value());
-}
-
 core::Result<PreparedFile> choose_file(server::ServerState& state, const config::TargetSummary& target,
                                        const std::vector<std::filesystem::path>& paths)
 {
@@ -40,9 +31,15 @@ core::Result<PreparedFile> choose_file(server::ServerState& state, const config:
             return core::fail("공유할 파일을 찾을 수 없습니다.");
         return PreparedFile{paths.front(), std::nullopt};
     }
-    auto archive = zipper::build_archive(paths, *state.zip_done_bytes);
-    if (!archive)
+    const auto path = zipper::temp_archive_path();
+    auto out = state.temp_files.create(path);
+    if (!out)
+        return core::fail("임시 압축파일 생성 실패: " + out.error());
+    auto archive = zipper::build_archive_into(std::move(*out), path, paths, *state.zip_done_bytes);
+    if (!archive) {
+        state.temp_files.remove(path);
         return std::unexpected(archive.error());
+    }
     return PreparedFile{*archive, *archive};
 }
 
@@ -57,13 +54,14 @@ std::optional<std::string> trimmed_non_empty(const std::optional<std::string>& v
 }
 
 // Steps from the upload phase to the parsed reply; the archive, if any, is the caller's.
-core::Result<server::UploadResult> upload(server::ServerState& state, const config::DesktopConfig& cfg,
+core::Result<server::UploadResult> upload(server::ServerState& state, std::uint64_t job_id,
+                                          const config::DesktopConfig& cfg,
                                           const config::TargetSummary& target, const std::filesystem::path& file_path,
                                           const std::optional<std::string>& custom_code,
                                           const std::string& expiry_option, const std::optional<std::string>& qr_details)
 {
     state.upload_started_ms->store(server::elapsed_ms(state.start));
-    update_job(state, [](server::JobState& job) {
+    state.update_job(job_id, [](server::JobState& job) {
         job.phase = "uploading";
         job.percent = 0.0;
     });
@@ -178,7 +176,7 @@ core::Result<server::UploadResult> make_upload_result(const server::Json& reply,
 
 void run_upload_job(server::SharedState state, config::DesktopConfig config, config::TargetSummary target,
                     std::vector<std::filesystem::path> paths, std::optional<std::string> custom_code,
-                    std::string expiry_option, std::optional<std::string> qr_details)
+                    std::string expiry_option, std::optional<std::string> qr_details, std::uint64_t job_id)
 {
     std::optional<std::filesystem::path> archive;
     core::Result<server::UploadResult> outcome = [&]() -> core::Result<server::UploadResult> {
@@ -186,14 +184,14 @@ void run_upload_job(server::SharedState state, config::DesktopConfig config, con
         if (!prepared)
             return std::unexpected(prepared.error());
         archive = prepared->temporary_archive;
-        return upload(*state, config, target, prepared->path, custom_code, expiry_option, qr_details);
+        return upload(*state, job_id, config, target, prepared->path, custom_code, expiry_option, qr_details);
     }();
 
     if (archive)
-        (void)platform::remove_file(*archive);
+        state->temp_files.remove(*archive);
 
     if (!outcome) {
-        update_job(*state, [&](server::JobState& job) {
+        state->finish_job(job_id, [&](server::JobState& job) {
             job.phase = "error";
             job.error = outcome.error();
         });
@@ -201,7 +199,7 @@ void run_upload_job(server::SharedState state, config::DesktopConfig config, con
     }
     const auto copied = shell::copy_to_clipboard(outcome->short_url);
     auto svg = render_qr_svg(outcome->short_url);
-    update_job(*state, [&](server::JobState& job) {
+    state->finish_job(job_id, [&](server::JobState& job) {
         job.phase = "done";
         job.percent = 100.0;
         job.detail_text = copied ? std::string(copied_text) : not_copied_text(copied.error());

@@ -45,14 +45,6 @@ std::string top_level_name(const std::filesystem::path& path)
     return last ? platform::nfc(*last) : "item";
 }
 
-std::filesystem::path temp_archive_path()
-{
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
-    const std::uint64_t n = ns > 0 ? static_cast<std::uint64_t>(ns) : 0;
-    return platform::temp_dir() / ("vano_duvid_" + std::to_string(n) + ".zip");
-}
-
 // An item to pack: a file or a folder (config::item_kind), under its NFC name.
 struct Item {
     std::filesystem::path path;
@@ -108,6 +100,14 @@ core::Result<Frame> open_frame(const std::filesystem::path& dir, std::string pre
 }
 
 } // namespace
+
+std::filesystem::path temp_archive_path()
+{
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
+    const std::uint64_t n = ns > 0 ? static_cast<std::uint64_t>(ns) : 0;
+    return platform::temp_dir() / ("vano_duvid_" + std::to_string(n) + ".zip");
+}
 
 bool contains_zip_limit_marker(std::string_view text) { return text.find(zip_limit_marker) != std::string_view::npos; }
 
@@ -183,8 +183,14 @@ core::Result<std::filesystem::path> build_archive(const std::vector<std::filesys
         (void)platform::remove_file(archive);
         return core::fail("임시 압축파일 생성 실패: " + created.error());
     }
+    return build_archive_into(std::move(*created), archive, paths, zip_done_bytes);
+}
 
-    auto out = std::make_unique<LimitedFile>(std::move(*created), MAX_ZIP_BYTES);
+core::Result<std::filesystem::path> build_archive_into(platform::File created, const std::filesystem::path& archive,
+                                                       const std::vector<std::filesystem::path>& paths,
+                                                       std::atomic<std::uint64_t>& zip_done_bytes)
+{
+    auto out = std::make_unique<LimitedFile>(std::move(created), MAX_ZIP_BYTES);
     auto writer = std::make_unique<ZipWriter>(*out);
     auto fail = [&](std::string message) -> core::Result<std::filesystem::path> {
         writer.reset();

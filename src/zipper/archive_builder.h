@@ -3,6 +3,7 @@
 
 #include "config/scan_rules.h"
 #include "core/result.h"
+#include "platform/file.h"
 #include "zipper/zip_writer.h"
 
 #include <atomic>
@@ -28,6 +29,16 @@ inline constexpr EntryOptions archive_entry_options{};
 // file already removed.
 [[nodiscard]] core::Result<std::filesystem::path> build_archive(const std::vector<std::filesystem::path>& paths,
                                                                 std::atomic<std::uint64_t>& zip_done_bytes);
+
+// A fresh name for build_archive: "vano_duvid_<ns>.zip" in the temporary folder.
+[[nodiscard]] std::filesystem::path temp_archive_path();
+
+// As build_archive, into `out`, which the caller has just created at `archive` (so that
+// it knows the name before the file exists). Removes `archive` on failure.
+[[nodiscard]] core::Result<std::filesystem::path> build_archive_into(platform::File out,
+                                                                     const std::filesystem::path& archive,
+                                                                     const std::vector<std::filesystem::path>& paths,
+                                                                     std::atomic<std::uint64_t>& zip_done_bytes);
 
 // Packs one file as the entry `entry_name`, in 65,536-byte chunks, adding each chunk to
 // `zip_done_bytes` once it is in. The entry is left open. Failure is the Korean message.

@@ -11,6 +11,7 @@
 #include "platform/unicode.h"
 #include "shell/stand_ins.h"
 #include "support/scratch_dir.h"
+#include "support/upload_rig.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -70,6 +71,19 @@ std::string describe(platform::ChildProcess& child)
            child.take_stdout() + "\", stderr \"" + child.take_stderr() + "\"";
 }
 
+// The port and token of a stdio-port child's one ready line; the line itself, or the
+// failure, as the error.
+core::Result<app::ActiveSession> read_ready_line(platform::ChildProcess& child)
+{
+    const auto line = child.read_stdout_line(start_timeout);
+    if (!line)
+        return core::fail(line.error() + child.take_stderr());
+    std::smatch m;
+    if (!std::regex_match(*line, m, std::regex(R"(VANO_READY http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32})\n)")))
+        return core::fail(*line);
+    return app::ActiveSession{static_cast<std::uint16_t>(std::stoi(m[1].str())), m[2].str(), 0};
+}
+
 class InstanceProcess : public ::testing::Test {
 protected:
     void SetUp() override
@@ -116,12 +130,9 @@ protected:
 TEST_F(InstanceProcess, StdioPortModePrintsOneReadyLineAndServesUntilQuit)
 {
     auto child = start({file("a.txt"), "--stdio-port"});
-    const auto line = child.read_stdout_line(start_timeout);
-    ASSERT_TRUE(line) << line.error() << child.take_stderr();
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(*line, m, std::regex(R"(VANO_READY http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32})\n)")))
-        << *line;
-    const app::ActiveSession session{static_cast<std::uint16_t>(std::stoi(m[1].str())), m[2].str(), 0};
+    const auto ready = read_ready_line(child);
+    ASSERT_TRUE(ready) << ready.error();
+    const app::ActiveSession& session = *ready;
     EXPECT_EQ(selected_paths(session), std::vector<std::string>{file("a.txt")});
     EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
     EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
@@ -319,6 +330,38 @@ TEST_F(InstanceProcess, ListenerFailureInNormalModeRemovesTheClaimAndExitsWithOn
         EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
         EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
     }
+}
+
+// The page quits while the job uploads its archive: the job thread ends with the process,
+// and its temporary archive must not stay behind.
+TEST_F(InstanceProcess, QuitWhileUploadingLeavesNoTemporaryArchive)
+{
+    test_support::UploadRig rig; // its own configuration, logged in, and temporary folder
+    // The service holds the reply, so the job is uploading its archive when the page quits.
+    rig.service.script({{"POST /api/upload-document", {{"hold_until_file", "go"}, {"json", {{"short_code", "q"}}}}}});
+    rig.put("folder/a.txt", "a");
+    rig.put("folder/b.txt", "b");
+
+    auto child = start({platform::path_to_utf8(rig.source("folder")), "--stdio-port"});
+    const auto ready = read_ready_line(child);
+    ASSERT_TRUE(ready) << ready.error();
+    const app::ActiveSession& session = *ready;
+
+    ASSERT_TRUE(call_api(session.port, session.token, "POST", "/api/local/start-upload"));
+    const auto deadline = std::chrono::steady_clock::now() + start_timeout;
+    std::string phase;
+    while (phase != "uploading" && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+        const auto state = call_api(session.port, session.token, "GET", "/api/local/state");
+        phase = state ? (*state)["job"].value("phase", "") : "";
+    }
+    ASSERT_EQ(phase, "uploading") << describe(child);
+    ASSERT_EQ(rig.leftover_archives().size(), 1u) << "the archive exists while it is uploaded";
+
+    ASSERT_TRUE(quit(session));
+    EXPECT_EQ(child.wait_for(start_timeout), 0);
+    EXPECT_EQ(rig.leftover_archives(), std::vector<std::string>{});
+    rig.service.release("go");
 }
 
 } // namespace

@@ -20,8 +20,8 @@ TEST(ServerStateTest, NewStateHoldsTheAnalysisAndIdleValues)
 
     EXPECT_EQ(state.token, test::TOKEN);
     EXPECT_GE(state.start, before);
-    EXPECT_EQ(state.paths.lock().value(), paths);
-    EXPECT_EQ(state.target.lock().value(), config::analyze_selection(paths));
+    EXPECT_EQ(state.selection.lock()->paths, paths);
+    EXPECT_EQ(state.selection.lock()->target, config::analyze_selection(paths));
     EXPECT_EQ(state.config.lock().value(), config::load_config());
     EXPECT_EQ(state.job.lock().value(), server::JobState::make_new());
     EXPECT_EQ(state.job.lock()->phase, "idle");
@@ -62,9 +62,9 @@ TEST(ServerStateTest, JobLockFallbackIsAFreshIdleJob)
     test::TempConfigHome home;
     server::ServerState state(std::string(test::TOKEN), {});
     state.job.lock()->phase = "zipping";
-    state.paths.lock()->push_back("x");
+    state.selection.lock()->paths.push_back("x");
     state.job.poison_for_test();
-    state.paths.poison_for_test();
+    state.selection.poison_for_test();
     EXPECT_EQ(server::job_snapshot(state), server::JobState::make_new());
     EXPECT_TRUE(server::paths_snapshot(state).empty());
 }

@@ -149,7 +149,7 @@ TEST_F(StateRouteTest, PoisonedLocksGiveTheFallbacks)
     EXPECT_NE(raw_member(before, "job", "platform").find(R"("percent":50.0)"), std::string::npos);
 
     srv.state->config.poison_for_test();
-    srv.state->target.poison_for_test();
+    srv.state->selection.poison_for_test();
     srv.state->job.poison_for_test();
     const std::string after = state_body(srv);
     EXPECT_EQ(raw_member(after, "authenticated", "context_menu_installed"), "false");

@@ -44,6 +44,15 @@ inline ApiReply parse_api_reply(const std::string& raw)
     return out;
 }
 
+// The paths as UTF-8 texts, for comparisons that print readably.
+inline std::vector<std::string> path_texts(const std::vector<std::filesystem::path>& paths)
+{
+    std::vector<std::string> out;
+    for (const auto& p : paths)
+        out.push_back(platform::path_to_utf8(p));
+    return out;
+}
+
 class UploadRig {
 public:
     // `api_key` empty saves a configuration with nobody logged in.
