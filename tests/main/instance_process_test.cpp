@@ -7,6 +7,7 @@
 #include "platform/fs.h"
 #include "platform/http_client.h"
 #include "platform/unicode.h"
+#include "support/json_field.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::field;
 
 constexpr auto start_timeout = 20s;
 
@@ -49,7 +51,7 @@ std::vector<std::string> selected_paths(const app::ActiveSession& session)
     const auto state = call_api(session.port, session.token, "GET", "/api/local/state");
     std::vector<std::string> out;
     if (state && state->contains("target"))
-        for (const auto& p : (*state)["target"]["paths"])
+        for (const auto& p : field(field(*state, "target"), "paths"))
             out.push_back(p.get<std::string>());
     return out;
 }
