@@ -385,6 +385,38 @@ TEST(UploadJob, ProgressWhileTheServiceReadsSlowly)
     EXPECT_EQ(server.state->upload_total_bytes->load(), rec.value("body_size", 0u));
 }
 
+// The job on its own, on a state that still holds the figures of an earlier upload: a
+// tiny file's progress starts from 0 bytes sent, so that every byte counted is its own.
+TEST(UploadJob, ProgressCountsFromZeroAfterAnEarlierUpload)
+{
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    const auto tiny = rig.put("tiny.pdf", "x");
+    struct Case {
+        std::string_view name;
+        std::uint64_t earlier_sent;
+        std::uint64_t earlier_total;
+    };
+    const Case cases[] = {
+        {"fresh state", 0, 0},
+        {"after a whole upload", 5 << 20, 5 << 20},
+        {"after an upload that stopped part way", 100, 5 << 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "t"}}}}}});
+        auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<fs::path>{});
+        state->upload_sent_bytes->store(c.earlier_sent);
+        state->upload_total_bytes->store(c.earlier_total);
+        uploader::run_upload_job(state, config::config_snapshot(state->config), config::analyze_selection({tiny}),
+                                 {tiny}, std::nullopt, "30", std::nullopt);
+        EXPECT_EQ(server::job_snapshot(*state).phase, "done");
+        const auto body_size = rig.uploads().back().value("body_size", std::uint64_t{0});
+        EXPECT_EQ(state->upload_sent_bytes->load(), body_size);
+        EXPECT_EQ(state->upload_total_bytes->load(), body_size);
+    }
+}
+
 // The job on its own, for targets the selection rules never make: a direct target with
 // several paths sends only the first; with none, or with a file that is gone, nothing is
 // sent.
