@@ -33,5 +33,6 @@ while(_browser_tests)
   if(VANO_WINDOWS)
     # The exe registers the Explorer entries in the prefix's HKCU when they are missing.
     set_tests_properties(Browser.${_name} PROPERTIES RESOURCE_LOCK wine_hkcu_shell_keys)
+    set_property(TEST Browser.${_name} APPEND PROPERTY ENVIRONMENT "VANO_WINE_LOCK=hkcu-shell-keys")
   endif()
 endwhile()

@@ -21,4 +21,10 @@ flock -o "$WINEPREFIX/.warm-up.lock" "$0" --warm-up   # -o: the services must no
 if [ -n "${VANO_TEST_DLL_OVERRIDES:-}" ]; then
   WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$VANO_TEST_DLL_OVERRIDES"
 fi
+# A test that reads or writes state the whole prefix shares (the Explorer keys in HKCU)
+# holds a lock named by the test for its run: CTest's RESOURCE_LOCK orders only the tests
+# of one ctest, while every build tree and checkout on the machine shares the prefix.
+if [ -n "${VANO_WINE_LOCK:-}" ]; then
+  exec flock -o "$WINEPREFIX/.$VANO_WINE_LOCK.lock" wine "$@"
+fi
 exec wine "$@"

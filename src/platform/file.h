@@ -24,8 +24,8 @@ public:
     // meanwhile.
     [[nodiscard]] static core::Result<File> open_read(const std::filesystem::path& path);
 
-    // Creates `path` for writing, truncating an existing file. Other processes may read,
-    // write and delete it meanwhile.
+    // Creates `path` for writing, truncating an existing file; on POSIX the file is the
+    // user's alone (0600). Other processes may read, write and delete it meanwhile.
     [[nodiscard]] static core::Result<File> create_write(const std::filesystem::path& path);
 
     // One read of at most `size` bytes; 0 at the end of the file. Not retried when the

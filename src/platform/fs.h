@@ -63,7 +63,8 @@ public:
 // Whole-file read; failure is the OS error text.
 [[nodiscard]] core::Result<std::string> read_file(const std::filesystem::path& path);
 
-// Creates or truncates `path` and writes `bytes`; failure is the OS error text.
+// Creates or truncates `path` and writes `bytes`; on POSIX the file is the user's alone
+// (0600). Failure is the OS error text.
 [[nodiscard]] core::Result<void> write_file(const std::filesystem::path& path, std::string_view bytes);
 
 // As write_file, and flushed to the disk before it returns.
@@ -73,7 +74,8 @@ public:
 // a reader or a crash sees the old content or the new, never a part.
 [[nodiscard]] core::Result<void> write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
 
-// Creates `dir` with every missing parent; an existing folder is fine.
+// Creates `dir` with every missing parent; an existing folder is fine and left as it is.
+// On POSIX each folder made is the user's alone (0700).
 [[nodiscard]] core::Result<void> create_dirs(const std::filesystem::path& dir);
 
 // Renames, replacing an existing target. A target that another process has open for a

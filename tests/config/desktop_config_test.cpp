@@ -64,6 +64,8 @@ TEST_F(ConfigFolder, LoadAcceptsBothFormsAndRejectsEveryOtherShape)
         {"array of six", R"(["https://files.example.org","key-1","kim","회사","admin","member"])", good},
         {"duplicate role", R"({"server_url":"u","api_key":"k","username":"","org_name":"","admin_name":"","role":"a","role":"b"})", defaults},
         {"missing role", R"({"server_url":"u","api_key":"k","username":"","org_name":"","admin_name":""})", defaults},
+        {"six keys with role twice and admin_name missing",
+         R"({"server_url":"u","api_key":"k","username":"","org_name":"","role":"a","role":"b"})", defaults},
         {"null role", R"({"server_url":"u","api_key":"k","username":"","org_name":"","admin_name":"","role":null})", defaults},
         {"number role", R"({"server_url":"u","api_key":"k","username":"","org_name":"","admin_name":"","role":1})", defaults},
         {"object role", R"({"server_url":"u","api_key":"k","username":"","org_name":"","admin_name":"","role":{}})", defaults},

@@ -10,6 +10,7 @@
 #include "platform/socket.h"
 #include "platform/unicode.h"
 #include "shell/stand_ins.h"
+#include "support/json_field.h"
 #include "support/scratch_dir.h"
 #include "support/upload_rig.h"
 
@@ -28,6 +29,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::field;
 
 constexpr auto start_timeout = 20s;
 
@@ -53,7 +55,7 @@ std::vector<std::string> selected_paths(const app::ActiveSession& session)
     const auto state = call_api(session.port, session.token, "GET", "/api/local/state");
     std::vector<std::string> out;
     if (state && state->contains("target"))
-        for (const auto& p : (*state)["target"]["paths"])
+        for (const auto& p : field(field(*state, "target"), "paths"))
             out.push_back(p.get<std::string>());
     return out;
 }

@@ -16,6 +16,14 @@
 
 #ifdef _WIN32
 #include "platform/args.h"
+#else
+#include "platform/child_process.h"
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <pthread.h>
+#include <thread>
 #endif
 
 namespace {
@@ -211,6 +219,94 @@ TEST(Process, OnlyAFullPathStartsAProgramOfOurOwn)
             EXPECT_TRUE(result.error().ends_with(" (os error 2)")) << result.error();
     }
     std::filesystem::current_path(old_cwd);
+}
+#endif
+
+#ifndef _WIN32
+// Blocks and ignores signals for as long as it lives; the mask is the calling thread's,
+// the dispositions the whole process's.
+class SignalsSetAside {
+public:
+    SignalsSetAside()
+    {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        for (const int sig : {SIGUSR1, SIGTERM, SIGCHLD, SIGPIPE})
+            sigaddset(&blocked, sig);
+        ::pthread_sigmask(SIG_BLOCK, &blocked, &m_old_mask);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        for (std::size_t i = 0; i < std::size(ignored); ++i)
+            ::sigaction(ignored[i], &ignore, &m_old_actions[i]);
+    }
+    ~SignalsSetAside()
+    {
+        for (std::size_t i = 0; i < std::size(ignored); ++i)
+            ::sigaction(ignored[i], &m_old_actions[i], nullptr);
+        ::pthread_sigmask(SIG_SETMASK, &m_old_mask, nullptr);
+    }
+    SignalsSetAside(const SignalsSetAside&) = delete;
+    SignalsSetAside& operator=(const SignalsSetAside&) = delete;
+
+private:
+    static constexpr int ignored[] = {SIGHUP, SIGINT, SIGUSR2, SIGPIPE};
+    sigset_t m_old_mask{};
+    struct sigaction m_old_actions[std::size(ignored)] {};
+};
+
+TEST(Process, ChildrenStartWithDefaultSignals)
+{
+    const std::vector<std::string> args = {"-E", "^Sig(Blk|Ign):", "/proc/self/status"};
+    struct Case {
+        std::string_view name;
+        std::function<std::string()> child_status;
+    };
+    const Case cases[] = {
+        {"run",
+         [&] {
+             platform::ProcessSpec spec;
+             spec.program = "/bin/grep";
+             spec.args = args;
+             const auto result = platform::run(spec);
+             EXPECT_TRUE(result) << (result ? "" : result.error());
+             return result ? result->stdout_bytes : std::string();
+         }},
+        {"watched child",
+         [&] {
+             auto child = platform::ChildProcess::start("/bin/grep", args);
+             EXPECT_TRUE(child) << (child ? "" : child.error());
+             if (!child)
+                 return std::string();
+             std::string lines;
+             for (int i = 0; i < 2; ++i) {
+                 const auto line = child->read_stdout_line(std::chrono::seconds(60));
+                 EXPECT_TRUE(line) << (line ? "" : line.error());
+                 if (line)
+                     lines += *line;
+             }
+             EXPECT_EQ(child->wait_for(std::chrono::seconds(60)), 0);
+             return lines;
+         }},
+    };
+    // glibc's spawn leaves its two reserved signals (32 and 33) ignored; no program can
+    // use them.
+    const std::uint64_t glibc_reserved = (std::uint64_t{1} << 31) | (std::uint64_t{1} << 32);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string status;
+        std::thread([&] {
+            const SignalsSetAside aside;
+            status = c.child_status();
+        }).join();
+        std::istringstream lines(status);
+        std::string blocked_name, ignored_name;
+        std::uint64_t blocked = ~0ull, ignored = ~0ull;
+        lines >> blocked_name >> std::hex >> blocked >> ignored_name >> ignored;
+        EXPECT_EQ(blocked_name, "SigBlk:") << status;
+        EXPECT_EQ(ignored_name, "SigIgn:") << status;
+        EXPECT_EQ(blocked, 0u) << status;
+        EXPECT_EQ(ignored & ~glibc_reserved, 0u) << status;
+    }
 }
 #endif
 

@@ -1,7 +1,11 @@
 #include "platform/unicode.h"
 
+#include "core/utf8.h"
+
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -53,6 +57,31 @@ TEST(Unicode, LowerByFullCaseMapping)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(platform::to_lower_full(c.in), c.out);
     }
+}
+
+// The edges of the case runs are where a table of runs goes wrong: the first and last code
+// point of each run, the next one of its stride and the ones just outside it. The expected
+// mappings come from a second source, frozen in a data file.
+TEST(Unicode, LowerCaseAtTheEdgesOfEveryRun)
+{
+    std::ifstream in(std::string(VANO_SOURCE_DIR) + "/tests/platform/data/lower_case_edges.txt");
+    ASSERT_TRUE(in) << "lower_case_edges.txt not found";
+    std::string line;
+    int rows = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        unsigned long code = 0, lower = 0;
+        std::istringstream fields(line);
+        fields >> std::hex >> code >> lower;
+        ASSERT_FALSE(fields.fail()) << line;
+        std::string c, want;
+        core::append_utf8(c, static_cast<char32_t>(code));
+        core::append_utf8(want, static_cast<char32_t>(lower));
+        EXPECT_EQ(platform::to_lower_full(c), want) << "U+" << line;
+        ++rows;
+    }
+    EXPECT_GT(rows, 0);
 }
 
 TEST(Unicode, WhiteSpaceIsExactlyThe25CodePoints)

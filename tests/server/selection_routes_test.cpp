@@ -7,6 +7,7 @@
 #include "config/selection.h"
 #include "platform/unicode.h"
 #include "server/json_forms.h"
+#include "support/json_field.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using test_support::path_texts;
+using test_support::field;
 using test_support::UploadRig;
 
 const std::string busy_message = "이미 업로드가 진행 중입니다.";
@@ -115,13 +117,13 @@ TEST(StartUpload, ChecksAndSentValues)
         rig.wait_for_end();
         const auto uploads = rig.uploads();
         ASSERT_EQ(uploads.size(), before + 1);
-        const auto& parts = uploads.back()["multipart"]["parts"];
+        const auto& parts = field(field(uploads.back(), "multipart"), "parts");
         ASSERT_GE(parts.size(), c.fields.size());
         for (std::size_t i = 0; i < c.fields.size(); ++i) {
-            EXPECT_EQ(parts[i]["name"], c.fields[i].first);
-            EXPECT_EQ(parts[i]["value"], c.fields[i].second);
+            EXPECT_EQ(field(parts[i], "name"), c.fields[i].first);
+            EXPECT_EQ(field(parts[i], "value"), c.fields[i].second);
         }
-        EXPECT_EQ(parts.back()["name"], parts.size() > c.fields.size() ? "file" : c.fields.back().first);
+        EXPECT_EQ(field(parts.back(), "name"), parts.size() > c.fields.size() ? "file" : c.fields.back().first);
     }
 }
 
@@ -163,9 +165,9 @@ TEST(StartUpload, RacingStartsAndARestart)
             // The record of the ended job keeps its text; the reply shows the figures.
             EXPECT_EQ(server::job_snapshot(*server.state).detail_text, test_support::done_text);
             const auto state = rig.api("GET", "/api/local/state").body;
-            EXPECT_TRUE(state["job"]["detail_text"].get<std::string>().starts_with("서버 전송 중... "))
-                << state["job"].dump();
-            EXPECT_TRUE(state["job"]["result"].is_null());
+            EXPECT_TRUE(field(field(state, "job"), "detail_text").get<std::string>().starts_with("서버 전송 중... "))
+                << field(state, "job").dump();
+            EXPECT_TRUE(field(field(state, "job"), "result").is_null());
         }
         rig.service.release("go-" + std::to_string(round));
         EXPECT_EQ(rig.wait_for_end()["phase"], "done");
@@ -285,7 +287,7 @@ TEST(Pick, DialogOutcomes)
         const auto reply = rig.api("POST", "/api/local/pick", c.body);
         ASSERT_EQ(reply.status, c.status) << reply.body.dump();
         if (c.status == 400) {
-            EXPECT_TRUE(reply.body["detail"].get<std::string>().starts_with("파일 선택창 실행 실패: ")) << reply.body;
+            EXPECT_TRUE(field(reply.body, "detail").get<std::string>().starts_with("파일 선택창 실행 실패: ")) << reply.body;
         } else if (!c.picked) {
             EXPECT_EQ(reply.body, json({{"success", false}, {"cancelled", true}}));
         } else {
@@ -333,13 +335,13 @@ TEST(SelectionWhileUploading, JobRecordRules)
     stand_ins.add("powershell", "case \"$*\" in *OpenFileDialog*) printf '%s\\n' '" + platform::path_to_utf8(b) + "';; esac");
     const auto picked = rig.api("POST", "/api/local/pick", "{}");
     ASSERT_EQ(picked.status, 200);
-    EXPECT_EQ(picked.body["target"]["upload_filename"], "b.pdf");
+    EXPECT_EQ(field(field(picked.body, "target"), "upload_filename"), "b.pdf");
     EXPECT_EQ(phase_of(*server.state), "uploading");
 #endif
     rig.service.release("go");
     const auto job = rig.wait_for_end();
-    EXPECT_EQ(job["phase"], "done");
-    EXPECT_EQ(job["result"]["original_name"], "a.pdf") << "the job keeps the selection it started with";
+    EXPECT_EQ(field(job, "phase"), "done");
+    EXPECT_EQ(field(field(job, "result"), "original_name"), "a.pdf") << "the job keeps the selection it started with";
 }
 
 } // namespace

@@ -32,8 +32,8 @@ TEST_F(AccountRouteTest, CheckCodeEncodesTheTrimmedCodeAndSendsNoKey)
         EXPECT_EQ(reply.raw_body, R"({"available":false,"suggestions":["b","a"]})");
 
         const json sent = service.requests().back();
-        EXPECT_EQ(sent["method"], "GET");
-        EXPECT_EQ(sent["path"], c.path);
+        EXPECT_EQ(field(sent, "method"), "GET");
+        EXPECT_EQ(field(sent, "path"), c.path);
         EXPECT_EQ(header_names(sent), (std::vector<std::string>{"accept", "host"})) << "no X-API-Key";
     }
 }

@@ -7,6 +7,7 @@
 #include "config/desktop_config.h"
 #include "server/local_server.h"
 #include "server/server_state.h"
+#include "support/json_field.h"
 #include "support/stand_in_service.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 namespace uploader_test {
 
 using nlohmann::json;
+using test_support::field;
 
 // A local API reply: its status, its body parsed, and the body's bytes as sent.
 struct LocalReply {
@@ -45,7 +47,7 @@ inline void expect_detail(const LocalReply& reply, std::uint16_t status, const F
 {
     EXPECT_EQ(reply.status, status);
     ASSERT_TRUE(reply.body.is_object() && reply.body.contains("detail")) << reply.raw_body;
-    const std::string detail = reply.body["detail"];
+    const std::string detail = field(reply.body, "detail");
     if (expected.prefix_only) {
         EXPECT_TRUE(detail.starts_with(expected.detail) && detail.size() > expected.detail.size()) << detail;
     } else {

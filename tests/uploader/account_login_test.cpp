@@ -48,13 +48,13 @@ TEST_F(AccountRouteTest, LoginSendsTheTrimmedNameAndSortedKeys)
         const auto requests = service.requests();
         ASSERT_EQ(requests.size(), i + 1);
         const json& sent = requests.back();
-        EXPECT_EQ(sent["method"], "POST");
-        EXPECT_EQ(sent["path"], "/api/desktop/auth");
-        EXPECT_EQ(sent["body_text"], c.sent_body);
+        EXPECT_EQ(field(sent, "method"), "POST");
+        EXPECT_EQ(field(sent, "path"), "/api/desktop/auth");
+        EXPECT_EQ(field(sent, "body_text"), c.sent_body);
         EXPECT_EQ(Service::header(sent, "Content-Type"), "application/json");
         EXPECT_EQ(Service::header(sent, "Content-Length"), std::to_string(c.sent_body.size()));
         EXPECT_EQ(header_names(sent), (std::vector<std::string>{"accept", "content-length", "content-type", "host"}));
-        EXPECT_EQ(sent["chunked"], false);
+        EXPECT_EQ(field(sent, "chunked"), false);
     }
 }
 
@@ -96,10 +96,10 @@ TEST_F(AccountRouteTest, LoginSavesTheNewConfiguration)
                   expected_file);
 
         EXPECT_EQ(reply.status, 200);
-        const json expected_reply = {{"admin_name", c.saved["admin_name"]},
-                                     {"org_name", c.saved["org_name"]},
+        const json expected_reply = {{"admin_name", field(c.saved, "admin_name")},
+                                     {"org_name", field(c.saved, "org_name")},
                                      {"success", true},
-                                     {"username", c.saved["username"]}};
+                                     {"username", field(c.saved, "username")}};
         EXPECT_EQ(reply.body, expected_reply);
         EXPECT_EQ(reply.raw_body, expected_reply.dump()); // sorted keys, compact
     }

@@ -68,8 +68,8 @@ TEST_F(QuotaRouteTest, PassesTheAccountRecordThroughWithSortedKeys)
         EXPECT_EQ(reply.raw_body, c.answered);
 
         const json sent = service.requests().back();
-        EXPECT_EQ(sent["method"], "GET");
-        EXPECT_EQ(sent["path"], "/api/me");
+        EXPECT_EQ(field(sent, "method"), "GET");
+        EXPECT_EQ(field(sent, "path"), "/api/me");
         EXPECT_EQ(Service::header(sent, "X-API-Key"), "K-123 abc");
         EXPECT_EQ(header_names(sent), (std::vector<std::string>{"accept", "host", "x-api-key"}));
         EXPECT_EQ(memory_config(), logged_in);

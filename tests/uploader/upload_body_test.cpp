@@ -24,6 +24,7 @@ TEST(UploadBody, ContentTypeByName)
         {"song.OPUS", "audio/ogg"},
         {"report.pdf", "application/pdf"},
         {"사진_외_2건.zip", "application/zip"},
+        {"REPORT.ZIP", "application/zip"},
         {"deck.PPTX", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
         {"notes.hwp", "application/octet-stream"},
         {"noextension", "application/octet-stream"},

@@ -7,6 +7,7 @@
 #include "config/selection.h"
 #include "uploader/qr_svg.h"
 #include "uploader/upload_job.h"
+#include "support/json_field.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using test_support::done_text;
 using test_support::ExpectedUpload;
+using test_support::field;
 using test_support::UploadRig;
 
 // A stand-in PowerShell that keeps what the clipboard copy sends on its input. Under wine
@@ -206,7 +208,7 @@ TEST(UploadJob, SingleFileOutcomes)
         }
 
         if (c.result.is_null()) {
-            EXPECT_EQ(job["phase"], "error");
+            EXPECT_EQ(field(job, "phase"), "error");
             // A job that ended "done" has a null error: a failure of the row, not a crash.
             const std::string error = job.value("error", json()).is_string() ? job.value("error", "") : "";
             if (c.error.ends_with(": ")) {
@@ -214,24 +216,24 @@ TEST(UploadJob, SingleFileOutcomes)
             } else {
                 EXPECT_EQ(error, c.error);
             }
-            EXPECT_TRUE(job["result"].is_null());
-            EXPECT_TRUE(job["qr_svg"].is_null());
-            EXPECT_EQ(job["percent"], 0.0);
+            EXPECT_TRUE(field(job, "result").is_null());
+            EXPECT_TRUE(field(job, "qr_svg").is_null());
+            EXPECT_EQ(field(job, "percent"), 0.0);
             EXPECT_EQ(clipboard.sent(), std::nullopt);
         } else {
             const json want = with_base(c.result, rig.base());
-            EXPECT_EQ(job["phase"], "done") << job.dump();
-            EXPECT_EQ(job["result"], want);
-            EXPECT_EQ(job["percent"], 100.0);
-            EXPECT_EQ(job["detail_text"], done_text);
-            EXPECT_TRUE(job["error"].is_null());
-            const auto svg = uploader::render_qr_svg(want["short_url"].get<std::string>());
-            EXPECT_EQ(job["qr_svg"], svg ? json(*svg) : json(nullptr));
+            EXPECT_EQ(field(job, "phase"), "done") << job.dump();
+            EXPECT_EQ(field(job, "result"), want);
+            EXPECT_EQ(field(job, "percent"), 100.0);
+            EXPECT_EQ(field(job, "detail_text"), done_text);
+            EXPECT_TRUE(field(job, "error").is_null());
+            const auto svg = uploader::render_qr_svg(field(want, "short_url").get<std::string>());
+            EXPECT_EQ(field(job, "qr_svg"), svg ? json(*svg) : json(nullptr));
             if (svg) {
                 EXPECT_NE(svg->find("<svg "), std::string::npos);
             }
             if (ClipboardSpy::observable) {
-                EXPECT_EQ(clipboard.sent(), want["short_url"].get<std::string>());
+                EXPECT_EQ(clipboard.sent(), field(want, "short_url").get<std::string>());
             }
         }
         EXPECT_TRUE(rig.leftover_archives().empty());
@@ -281,24 +283,24 @@ TEST(UploadJob, ArchivesCarryTheSources)
         auto& server = rig.start(paths);
         ASSERT_EQ(rig.start_upload({{"expiry_option", "30"}}).status, 200);
         const json job = rig.wait_for_end();
-        EXPECT_EQ(job["phase"], c.success ? "done" : "error") << job.dump();
+        EXPECT_EQ(field(job, "phase"), c.success ? "done" : "error") << job.dump();
         EXPECT_EQ(server.state->zip_done_bytes->load(), server.state->zip_total_bytes->load());
 
         const auto rec = rig.uploads().back();
         test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, c.file_name,
                                                  "application/zip"}, nullptr);
-        const json& listing = rec["multipart"]["parts"].back()["zip"];
+        const json listing = field(field(field(rec, "multipart"), "parts").back(), "zip");
         ASSERT_TRUE(listing.contains("entries")) << listing.dump();
         std::set<std::pair<std::string, std::string>> got, want;
-        for (const auto& e : listing["entries"]) {
-            got.emplace(e["name"].get<std::string>(), e["sha256"].get<std::string>());
-            EXPECT_EQ(e["method"], 8);
+        for (const auto& e : field(listing, "entries")) {
+            got.emplace(field(e, "name").get<std::string>(), field(e, "sha256").get<std::string>());
+            EXPECT_EQ(field(e, "method"), 8);
         }
         for (const auto& [entry, rel] : c.entries)
             want.insert({entry, test_support::sha256_hex(test_support::file_bytes(rig.source(rel)))});
         EXPECT_EQ(got, want);
         if (c.success) {
-            EXPECT_EQ(job["result"]["original_name"], c.file_name);
+            EXPECT_EQ(field(field(job, "result"), "original_name"), c.file_name);
         }
         EXPECT_TRUE(rig.leftover_archives().empty());
     }
@@ -322,16 +324,16 @@ TEST(UploadJob, ItemsNeitherFileNorFolderAreLeftOut)
     rig.start({fifos[0], rig.source("Docs"), rig.source("c.txt")});
     ASSERT_EQ(rig.start_upload(json::object()).status, 200);
     const json job = rig.wait_for_end();
-    if (job["phase"] != "done")
+    if (field(job, "phase") != "done")
         test_support::release_fifo_readers(fifos);
-    ASSERT_EQ(job["phase"], "done") << job.dump();
+    ASSERT_EQ(field(job, "phase"), "done") << job.dump();
 
     const auto uploads = rig.uploads();
     ASSERT_EQ(uploads.size(), 1u);
-    const json& listing = uploads.back()["multipart"]["parts"].back()["zip"];
+    const json listing = field(field(field(uploads.back(), "multipart"), "parts").back(), "zip");
     std::set<std::string> names;
-    for (const auto& e : listing["entries"])
-        names.insert(e["name"].get<std::string>());
+    for (const auto& e : field(listing, "entries"))
+        names.insert(field(e, "name").get<std::string>());
     EXPECT_EQ(names, (std::set<std::string>{"Docs/a.txt", "c.txt"})) << listing.dump();
     EXPECT_TRUE(rig.leftover_archives().empty());
 }
@@ -374,8 +376,8 @@ TEST(UploadJob, ProgressWhileTheServiceReadsSlowly)
         const json job = rig.wait_for_job(
             [&](const json& j) { return j.value("phase", "") != "uploading" || sent_mb(j) >= wanted_mb; },
             "no progress up to the hold", &seen);
-        ASSERT_EQ(job["phase"], "uploading") << job.dump();
-        const double p = job["percent"];
+        ASSERT_EQ(field(job, "phase"), "uploading") << job.dump();
+        const double p = field(job, "percent");
         EXPECT_GT(p, 0.0);
         EXPECT_LT(p, 99.5);
         at_hold.push_back(p);
@@ -383,23 +385,55 @@ TEST(UploadJob, ProgressWhileTheServiceReadsSlowly)
     }
     EXPECT_LT(at_hold[0], at_hold[1]) << "the figure did not rise between the holds";
     const json job = rig.wait_for_end(&seen);
-    ASSERT_EQ(job["phase"], "done") << job.dump();
+    ASSERT_EQ(field(job, "phase"), "done") << job.dump();
 
     double last = 0.0;
     for (const auto& j : seen) {
-        if (j["phase"] != "uploading")
+        if (field(j, "phase") != "uploading")
             continue;
-        const double p = j["percent"];
+        const double p = field(j, "percent");
         EXPECT_GE(p, last);
         EXPECT_LE(p, 99.5);
         last = p;
-        EXPECT_GE(sent_mb(j), 0.0) << j["detail_text"];
+        EXPECT_GE(sent_mb(j), 0.0) << field(j, "detail_text");
     }
     const auto rec = rig.uploads().back();
     test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, "big.pdf",
                                              "application/pdf"}, &bytes);
     EXPECT_EQ(server.state->upload_sent_bytes->load(), rec.value("body_size", 0u));
     EXPECT_EQ(server.state->upload_total_bytes->load(), rec.value("body_size", 0u));
+}
+
+// The job on its own, on a state that still holds the figures of an earlier upload: a
+// tiny file's progress starts from 0 bytes sent, so that every byte counted is its own.
+TEST(UploadJob, ProgressCountsFromZeroAfterAnEarlierUpload)
+{
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    const auto tiny = rig.put("tiny.pdf", "x");
+    struct Case {
+        std::string_view name;
+        std::uint64_t earlier_sent;
+        std::uint64_t earlier_total;
+    };
+    const Case cases[] = {
+        {"fresh state", 0, 0},
+        {"after a whole upload", 5 << 20, 5 << 20},
+        {"after an upload that stopped part way", 100, 5 << 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "t"}}}}}});
+        auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<fs::path>{});
+        state->upload_sent_bytes->store(c.earlier_sent);
+        state->upload_total_bytes->store(c.earlier_total);
+        uploader::run_upload_job(state, config::config_snapshot(state->config), config::analyze_selection({tiny}),
+                                 {tiny}, std::nullopt, "30", std::nullopt);
+        EXPECT_EQ(server::job_snapshot(*state).phase, "done");
+        const auto body_size = rig.uploads().back().value("body_size", std::uint64_t{0});
+        EXPECT_EQ(state->upload_sent_bytes->load(), body_size);
+        EXPECT_EQ(state->upload_total_bytes->load(), body_size);
+    }
 }
 
 // The job on its own, for targets the selection rules never make: a direct target with

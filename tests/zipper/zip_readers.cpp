@@ -2,6 +2,7 @@
 
 #include "platform/process.h"
 #include "platform/unicode.h"
+#include "support/json_field.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 namespace zip_test {
 
 namespace {
+
+using test_support::field;
 
 std::string to_hex(std::string_view bytes)
 {
@@ -267,7 +270,7 @@ void expect_archive(const std::filesystem::path& archive, std::vector<ExpectedEn
         std::sort(expected.begin(), expected.end(),
                   [](const auto& a, const auto& b) { return a.name < b.name; });
         std::sort(got.begin(), got.end(), [](const auto& a, const auto& b) {
-            return a["name"].template get<std::string>() < b["name"].template get<std::string>();
+            return field(a, "name").template get<std::string>() < field(b, "name").template get<std::string>();
         });
     }
     for (std::size_t i = 0; i < got.size(); ++i) {
@@ -275,44 +278,44 @@ void expect_archive(const std::filesystem::path& archive, std::vector<ExpectedEn
         const auto& want = expected[i];
         SCOPED_TRACE(want.name);
         const std::uint16_t flags = non_ascii(want.name) ? 0x0800 : 0;
-        EXPECT_EQ(e["name"], want.name);
-        EXPECT_EQ(e["name_hex"], to_hex(want.name));
-        EXPECT_EQ(e["file_size"], want.content.size());
-        EXPECT_EQ(e["read_length"], want.content.size());
-        EXPECT_EQ(e["read_crc"], e["crc"]);
-        if (!e["data_hex"].is_null()) {
-            EXPECT_EQ(e["data_hex"], to_hex(want.content));
+        EXPECT_EQ(field(e, "name"), want.name);
+        EXPECT_EQ(field(e, "name_hex"), to_hex(want.name));
+        EXPECT_EQ(field(e, "file_size"), want.content.size());
+        EXPECT_EQ(field(e, "read_length"), want.content.size());
+        EXPECT_EQ(field(e, "read_crc"), field(e, "crc"));
+        if (!field(e, "data_hex").is_null()) {
+            EXPECT_EQ(field(e, "data_hex"), to_hex(want.content));
         }
-        EXPECT_EQ(e["compress_type"], 8);
-        EXPECT_EQ(e["create_system"], 3);
-        EXPECT_EQ(e["create_version"], 46);
-        EXPECT_EQ(e["extract_version"], 20);
-        EXPECT_EQ(e["flag_bits"], flags);
-        EXPECT_EQ(e["date_time"], nlohmann::json::array({1980, 1, 1, 0, 0, 0}));
-        EXPECT_EQ(e["external_attr"], 0x81A40000u);
-        EXPECT_EQ(e["internal_attr"], 0);
-        EXPECT_EQ(e["extra_len"], 0);
-        EXPECT_EQ(e["comment_len"], 0);
+        EXPECT_EQ(field(e, "compress_type"), 8);
+        EXPECT_EQ(field(e, "create_system"), 3);
+        EXPECT_EQ(field(e, "create_version"), 46);
+        EXPECT_EQ(field(e, "extract_version"), 20);
+        EXPECT_EQ(field(e, "flag_bits"), flags);
+        EXPECT_EQ(field(e, "date_time"), nlohmann::json::array({1980, 1, 1, 0, 0, 0}));
+        EXPECT_EQ(field(e, "external_attr"), 0x81A40000u);
+        EXPECT_EQ(field(e, "internal_attr"), 0);
+        EXPECT_EQ(field(e, "extra_len"), 0);
+        EXPECT_EQ(field(e, "comment_len"), 0);
         // The local header matches the central one, its CRC and sizes filled in afterwards.
-        const auto& local = e["local"];
-        EXPECT_EQ(local["signature"], 0x04034b50u);
-        EXPECT_EQ(local["version"], 20);
-        EXPECT_EQ(local["flags"], flags);
-        EXPECT_EQ(local["method"], 8);
-        EXPECT_EQ(local["time"], 0);
-        EXPECT_EQ(local["date"], 0x21);
-        EXPECT_EQ(local["crc"], e["crc"]);
-        EXPECT_EQ(local["compressed"], e["compress_size"]);
-        EXPECT_EQ(local["uncompressed"], e["file_size"]);
-        EXPECT_EQ(local["name_hex"], e["name_hex"]);
-        EXPECT_EQ(local["extra_len"], 0);
+        const auto& local = field(e, "local");
+        EXPECT_EQ(field(local, "signature"), 0x04034b50u);
+        EXPECT_EQ(field(local, "version"), 20);
+        EXPECT_EQ(field(local, "flags"), flags);
+        EXPECT_EQ(field(local, "method"), 8);
+        EXPECT_EQ(field(local, "time"), 0);
+        EXPECT_EQ(field(local, "date"), 0x21);
+        EXPECT_EQ(field(local, "crc"), field(e, "crc"));
+        EXPECT_EQ(field(local, "compressed"), field(e, "compress_size"));
+        EXPECT_EQ(field(local, "uncompressed"), field(e, "file_size"));
+        EXPECT_EQ(field(local, "name_hex"), field(e, "name_hex"));
+        EXPECT_EQ(field(local, "extra_len"), 0);
     }
     const auto& end = (*report)["end"];
-    EXPECT_EQ(end["signature"], 0x06054b50u);
-    EXPECT_EQ(end["total"], expected.size());
-    EXPECT_EQ(end["on_disk"], expected.size());
-    EXPECT_EQ(end["comment_len"], 0);
-    EXPECT_EQ(end["cd_offset"].get<std::uint64_t>() + end["cd_size"].get<std::uint64_t>() + 22,
+    EXPECT_EQ(field(end, "signature"), 0x06054b50u);
+    EXPECT_EQ(field(end, "total"), expected.size());
+    EXPECT_EQ(field(end, "on_disk"), expected.size());
+    EXPECT_EQ(field(end, "comment_len"), 0);
+    EXPECT_EQ(field(end, "cd_offset").get<std::uint64_t>() + field(end, "cd_size").get<std::uint64_t>() + 22,
               (*report)["size"].get<std::uint64_t>());
 
     if (!readers_available())

@@ -4,6 +4,7 @@
 #include "platform/child_process.h"
 
 #include "platform/os_error.h"
+#include "platform/posix/spawn_signals.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -64,8 +65,9 @@ core::Result<ChildProcess> ChildProcess::start(const std::filesystem::path& prog
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    const posix::SpawnSignals signals;
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, signals.get(), argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);

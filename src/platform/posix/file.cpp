@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/os_error.h"
+#include "platform/posix/private_mode.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,9 +22,13 @@ namespace {
 core::Result<std::intptr_t> open_fd(const std::filesystem::path& path, int flags)
 {
     VANO_TRY(check_no_nul(path));
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    // What this program writes (the archive of the user's files) is the user's alone.
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, posix::private_file_mode);
     if (fd < 0)
         return core::fail(last_os_error_text());
+    // A file that existed keeps its mode through O_TRUNC; its new content is as private.
+    if (flags & O_CREAT)
+        (void)::fchmod(fd, posix::private_file_mode);
     return fd;
 }
 

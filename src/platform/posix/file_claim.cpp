@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/os_error.h"
+#include "platform/posix/private_mode.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -16,7 +17,7 @@ namespace platform {
 core::Result<void> create_new_file(const std::filesystem::path& path, std::string_view bytes)
 {
     VANO_TRY(check_no_nul(path));
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, posix::private_file_mode);
     if (fd < 0)
         return core::fail(last_os_error_text());
     std::size_t done = 0;

@@ -4,6 +4,7 @@
 #include "platform/fs.h"
 
 #include "platform/os_error.h"
+#include "platform/posix/private_mode.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -49,9 +50,12 @@ enum class Durability { none, synced };
 core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
 {
     VANO_TRY(check_no_nul(path));
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // The configuration and the session file hold the API key and the local token.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, posix::private_file_mode));
     if (fd.get() < 0)
         return core::fail(last_os_error_text());
+    // A file that existed keeps its mode through O_TRUNC; its new content is as private.
+    (void)::fchmod(fd.get(), posix::private_file_mode);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
@@ -186,10 +190,20 @@ core::Result<void> write_file_synced(const fs::path& path, std::string_view byte
 core::Result<void> create_dirs(const fs::path& dir)
 {
     VANO_TRY(check_no_nul(dir));
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec)
-        return core::fail(os_error_text(ec));
+    // Each missing folder on the way is made private; existing ones are left as they are.
+    fs::path at;
+    for (const auto& part : dir.lexically_normal()) {
+        at /= part;
+        if (part.empty() || part == at.root_path() || part == "." || part == "..")
+            continue;
+        if (::mkdir(at.c_str(), posix::private_dir_mode) == 0)
+            continue;
+        const int err = errno;
+        struct stat st {};
+        if (err == EEXIST && ::stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        return core::fail(os_error_text(err == EEXIST ? ENOTDIR : err));
+    }
     return core::ok();
 }
 

@@ -3,6 +3,7 @@
 #endif
 #include "platform/process.h"
 #include "platform/os_error.h"
+#include "platform/posix/spawn_signals.h"
 
 #include <cerrno>
 #include <csignal>
@@ -158,24 +159,11 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
-    // The child starts with no signal blocked and SIGPIPE at its default, whatever this
-    // process has set up for its own sockets and pipes.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    struct AttrGuard {
-        posix_spawnattr_t* a;
-        ~AttrGuard() { posix_spawnattr_destroy(a); }
-    } attr_guard{&attr};
-    sigset_t no_signals, sigpipe_only;
-    sigemptyset(&no_signals);
-    sigemptyset(&sigpipe_only);
-    sigaddset(&sigpipe_only, SIGPIPE);
-    posix_spawnattr_setsigmask(&attr, &no_signals);
-    posix_spawnattr_setsigdefault(&attr, &sigpipe_only);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+    // The child starts with no signal blocked and every signal at its default, whatever
+    // this process has set up for its own sockets and pipes.
+    const posix::SpawnSignals signals;
     pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, spec.program.c_str(), &actions, &attr, argv.data(), environ);
+    const int rc = ::posix_spawnp(&pid, spec.program.c_str(), &actions, signals.get(), argv.data(), environ);
     if (rc != 0)
         return core::fail(os_error_text(rc));
     in.read.close();
