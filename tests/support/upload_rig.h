@@ -86,7 +86,6 @@ public:
     // A fresh local server whose selection is `paths` (analysed at its start).
     test::LocalServer& start(std::vector<std::filesystem::path> paths)
     {
-        server.reset();
         server.emplace(std::move(paths));
         return *server;
     }
