@@ -144,6 +144,13 @@ std::optional<std::uint64_t> ServerState::begin_job(const config::TargetSummary&
         std::uint64_t free = 0;
         if (!m_running_job.compare_exchange_strong(free, id))
             return std::nullopt;
+        // Only the job holding the slot writes the counters from here on. They are reset
+        // before the phase changes, so no poll shows the last job's figures as this one's.
+        const auto total = target.raw_bytes == 0 ? 1 : target.raw_bytes;
+        zip_done_bytes->store(0);
+        zip_total_bytes->store(total);
+        upload_sent_bytes->store(0);
+        upload_total_bytes->store(total);
         if (!lock.poisoned()) {
             lock->phase = target.needs_zip ? "zipping" : "uploading";
             lock->percent = 0.0;
@@ -153,12 +160,6 @@ std::optional<std::uint64_t> ServerState::begin_job(const config::TargetSummary&
             lock->job_id = id;
         }
     }
-    // Only the job holding the slot writes the counters from here on.
-    const auto total = target.raw_bytes == 0 ? 1 : target.raw_bytes;
-    zip_done_bytes->store(0);
-    zip_total_bytes->store(total);
-    upload_sent_bytes->store(0);
-    upload_total_bytes->store(total);
     return id;
 }
 

@@ -113,9 +113,10 @@ core::Result<server::UploadResult> upload(server::ServerState& state, std::uint6
     if (!reply)
         return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + reply.error());
     // A success reply that broke off is as good as none: its JSON cannot be trusted.
-    if (reply->status < 400 && reply->body_error)
+    if (reply->status < 300 && reply->body_error)
         return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + *reply->body_error);
-    if (reply->status >= 400)
+    // A redirect that was not followed (one with no Location) delivered nothing either.
+    if (reply->status >= 300)
         return core::fail(read_api_result(*reply));
     auto json = parse_success_body(*reply);
     if (!json)

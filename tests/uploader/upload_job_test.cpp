@@ -490,8 +490,11 @@ TEST(UploadJob, RedirectedUploadsFail)
         std::string_view name;
         int status;
         bool same_origin;
+        bool location = true;
     };
     const Case cases[] = {
+        {"302 with no Location and a link in its body", 302, true, false},
+        {"308 with no Location and a link in its body", 308, true, false},
         {"301 to the same service", 301, true},  {"302 to the same service", 302, true},
         {"303 to the same service", 303, true},  {"307 to the same service", 307, true},
         {"308 to the same service", 308, true},  {"301 to another port", 301, false},
@@ -504,8 +507,11 @@ TEST(UploadJob, RedirectedUploadsFail)
         SCOPED_TRACE(c.name);
         const std::string location =
             c.same_origin ? rig.base() + "/api/upload-moved" : other.url() + "/api/upload-document";
-        rig.service.script({{"POST /api/upload-document", {{"status", c.status}, {"headers", {{"Location", location}}},
-                                                           {"json", json::object()}}},
+        const json redirect = c.location ? json{{"status", c.status},
+                                                {"headers", {{"Location", location}}},
+                                                {"json", json::object()}}
+                                         : json{{"status", c.status}, {"json", {{"short_code", "redirected"}}}};
+        rig.service.script({{"POST /api/upload-document", redirect},
                             {"POST /api/upload-moved", link_reply},
                             {"GET /api/upload-moved", link_reply}});
         clipboard.clear();
