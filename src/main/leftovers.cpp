@@ -2,6 +2,7 @@
 
 #include "config/desktop_config.h"
 #include "platform/clock.h"
+#include "platform/env.h"
 #include "platform/file_claim.h"
 #include "platform/fs.h"
 #include "platform/unicode.h"
@@ -52,13 +53,39 @@ std::optional<std::vector<std::string_view>> digit_fields(std::string_view text)
     }
 }
 
-bool is_stale(const std::filesystem::path& file, std::uint64_t now_ns)
+bool is_older_than(const std::filesystem::path& file, std::uint64_t now_ns, std::int64_t secs)
 {
     const auto modified = platform::file_modified_ns(file);
     if (!modified)
         return false;
     const __int128 age = static_cast<__int128>(now_ns) - *modified;
-    return age > static_cast<__int128>(LEFTOVER_STALE_SECS) * 1'000'000'000;
+    return age > static_cast<__int128>(secs) * 1'000'000'000;
+}
+
+// Removes the plain files of `dir` whose name is `ours` and for which `doomed(name, file)`
+// holds, once the listing is done with. Only names of ours are looked at further: the
+// temporary folder may hold many files.
+template <class Ours, class Doomed>
+void remove_files_of(const std::filesystem::path& dir, Ours ours, Doomed doomed)
+{
+    auto listing = platform::list_dir(dir);
+    if (!listing)
+        return;
+    std::vector<std::filesystem::path> files;
+    while (auto entry = (*listing)->next()) {
+        if (!*entry)
+            continue;
+        const std::filesystem::path file = **entry;
+        const std::string name = platform::path_to_utf8(file.filename());
+        if (!ours(name))
+            continue;
+        const auto meta = (*listing)->entry_meta(file);
+        if (meta && meta->is_regular_file && doomed(name, file))
+            files.push_back(file);
+    }
+    listing->reset();
+    for (const auto& file : files)
+        (void)platform::remove_file(file);
 }
 
 } // namespace
@@ -86,32 +113,29 @@ std::optional<TempFileName> parse_temp_file_name(std::string_view name)
     return std::nullopt;
 }
 
+bool is_temp_archive_name(std::string_view name)
+{
+    constexpr std::string_view prefix = "vano_duvid_";
+    constexpr std::string_view suffix = ".zip";
+    return name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix) &&
+           all_digits(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()));
+}
+
 void remove_leftover_temp_files()
 {
-    auto listing = platform::list_dir(config::config_dir());
-    if (!listing)
-        return;
     const std::uint64_t now_ns = platform::unix_epoch_ns();
     const std::uint32_t self = platform::process_id();
-    std::vector<std::filesystem::path> doomed; // removed after the listing is done with
-    while (auto entry = (*listing)->next()) {
-        if (!*entry)
-            continue;
-        const std::filesystem::path file = **entry;
-        const auto name = parse_temp_file_name(platform::path_to_utf8(file.filename()));
-        if (!name)
-            continue;
-        const auto meta = (*listing)->entry_meta(file);
-        if (!meta || !meta->is_regular_file)
-            continue;
+    const auto ours = [](const std::string& text) { return parse_temp_file_name(text).has_value(); };
+    remove_files_of(config::config_dir(), ours, [&](const std::string& text, const std::filesystem::path& file) {
+        const auto name = parse_temp_file_name(text);
         const auto pid = name->writer_pid;
         const bool writer_done = pid && (*pid == self || !platform::process_running(*pid));
-        if (writer_done || is_stale(file, now_ns))
-            doomed.push_back(file);
-    }
-    listing->reset();
-    for (const auto& file : doomed)
-        (void)platform::remove_file(file);
+        return writer_done || is_older_than(file, now_ns, LEFTOVER_STALE_SECS);
+    });
+    remove_files_of(platform::temp_dir(), is_temp_archive_name,
+                    [&](const std::string&, const std::filesystem::path& file) {
+                        return is_older_than(file, now_ns, LEFTOVER_ARCHIVE_STALE_SECS);
+                    });
 }
 
 } // namespace app

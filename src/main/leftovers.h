@@ -21,10 +21,18 @@ struct TempFileName {
 // decimal digits; any other name gives nothing.
 [[nodiscard]] std::optional<TempFileName> parse_temp_file_name(std::string_view name);
 
+// An archive this old is no running job's: packing keeps writing it, and the upload opens
+// it as soon as packing ends (once open, removing its name disturbs nothing).
+inline constexpr std::int64_t LEFTOVER_ARCHIVE_STALE_SECS = 24 * 3600;
+
+// True for the temporary archive's name, "vano_duvid_<n>.zip" with <n> decimal digits.
+[[nodiscard]] bool is_temp_archive_name(std::string_view name);
+
 // Removes the plain files of the configuration folder that parse_temp_file_name
 // recognises and whose writer is gone or is this process (which writes none before it
-// serves), or that are older than LEFTOVER_STALE_SECS. Nothing else is touched; failures
-// are ignored.
+// serves), or that are older than LEFTOVER_STALE_SECS; and the temporary archives of the
+// temporary folder older than LEFTOVER_ARCHIVE_STALE_SECS. Nothing else is touched;
+// failures are ignored.
 void remove_leftover_temp_files();
 
 } // namespace app

@@ -109,9 +109,55 @@ TEST_F(Leftovers, OnlyTheProgramsOwnTemporaryFilesOfEndedWritersGo)
     // A folder under a leftover's name is nobody's temporary file.
     const fs::path folder = config::config_dir() / ("active_session." + gone + ".tmp");
     fs::create_directories(folder);
+    std::error_code aged; // the Windows runtime cannot date a folder: there it is merely new
+    fs::last_write_time(folder, fs::file_time_type::clock::now() - stale, aged);
     app::remove_leftover_temp_files();
     EXPECT_TRUE(fs::is_directory(folder));
     live->kill();
+}
+
+TEST_F(Leftovers, TemporaryArchivesGoOnlyOnceNoJobCanOwnThem)
+{
+    const fs::path temp = m_dir / "temp";
+    fs::create_directories(temp);
+    // The temporary folder: TMPDIR on POSIX, TMP for GetTempPathW.
+    const test_support::ScopedEnv tmpdir("TMPDIR", platform::path_to_utf8(temp));
+    const test_support::ScopedEnv tmp("TMP", platform::path_to_utf8(temp));
+    const auto stale = std::chrono::seconds(app::LEFTOVER_ARCHIVE_STALE_SECS + 60);
+    const auto packing = std::chrono::seconds(app::LEFTOVER_ARCHIVE_STALE_SECS - 600);
+    struct Case {
+        std::string name;
+        std::chrono::seconds age;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"vano_duvid_1765360000000000000.zip", stale, true},
+        {"vano_duvid_1.zip", stale, true},
+        {"vano_duvid_1765360000000000000.zip", packing, false},
+        {"vano_duvid_1765360000000000000.zip", 0s, false},
+        {"vano_duvid_.zip", stale, false},
+        {"vano_duvid_12x.zip", stale, false},
+        {"vano_duvid_-1.zip", stale, false},
+        {"vano_duvid_1.zip.part", stale, false},
+        {"xvano_duvid_1.zip", stale, false},
+        {"other.zip", stale, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + " aged " + std::to_string(c.age.count()) + " s");
+        ASSERT_EQ(platform::temp_dir(), temp);
+        const fs::path file = temp / platform::path_from_utf8(c.name);
+        std::ofstream(file) << "PK";
+        fs::last_write_time(file, fs::file_time_type::clock::now() - c.age);
+        app::remove_leftover_temp_files();
+        EXPECT_EQ(!fs::exists(file), c.removed);
+        fs::remove(file);
+    }
+    const fs::path folder = temp / "vano_duvid_5.zip";
+    fs::create_directories(folder);
+    std::error_code aged; // the Windows runtime cannot date a folder: there it is merely new
+    fs::last_write_time(folder, fs::file_time_type::clock::now() - stale, aged);
+    app::remove_leftover_temp_files();
+    EXPECT_TRUE(fs::is_directory(folder));
 }
 
 core::Result<server::LocalListener> failing_listener() { return core::fail("bind refused for the test"); }
