@@ -29,18 +29,29 @@ lock=()
 gtest=
 for arg in "$@"; do case $arg in --gtest_*) gtest=1 ;; esac; done
 [ -n "$gtest" ] || exec "${lock[@]}" wine "$@"
+# The test's output reaches CTest through two relays, so that programs the test started
+# and left running (wine's browser, for one) hold only the relays' pipes: the relays end
+# shortly after the test program, and CTest is not kept waiting by those programs.
 # A test program that ends before its main has printed a line is wine's failure to start
 # it, not a result of the test (seen now and then on a loaded machine: no output at all,
 # within 10 ms): it is started once more. A test that began is never run again.
-seen=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
-trap 'rm -f "$seen"' EXIT
+dir=$(mktemp -d "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+trap 'rm -rf "$dir"' EXIT
+mkfifo "$dir/out" "$dir/err"
 for attempt in 1 2; do
-  : > "$seen"
-  "${lock[@]}" wine "$@" > >(tee -a "$seen") 2> >(tee -a "$seen" >&2)
+  : > "$dir/seen"
+  tee -a "$dir/seen" < "$dir/out" & relay_out=$!
+  tee -a "$dir/seen" < "$dir/err" >&2 & relay_err=$!
+  "${lock[@]}" wine "$@" > "$dir/out" 2> "$dir/err"
   rc=$?
+  for _ in $(seq 20); do
+    kill -0 "$relay_out" "$relay_err" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$relay_out" "$relay_err" 2>/dev/null
+  wait "$relay_out" "$relay_err" 2>/dev/null
   [ "$rc" -eq 0 ] && exit 0
-  sleep 0.2   # the output still in the tee pipes
-  if [ "$attempt" -eq 2 ] || grep -q 'Running main() from' "$seen"; then
+  if [ "$attempt" -eq 2 ] || grep -q 'Running main() from' "$dir/seen"; then
     exit "$rc"
   fi
   echo "wine-run: ${1##*/} ended with exit code $rc before its main began; starting it again" >&2
