@@ -364,6 +364,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class StandInServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
+    # What a held body may leave in flight: a receive buffer of a fixed size (the kernel
+    # doubles it) instead of one that grows up to tcp_rmem's largest (32 MiB on some
+    # machines), so that a hold stops the client a few MiB past it, as tests expect.
+    receive_buffer_bytes = 1 << 20
+
+    def server_bind(self):
+        # Set before listen: accepted connections take it, and the window scale with it.
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, self.receive_buffer_bytes)
+        super().server_bind()
 
     def __init__(self, work, tls_context, account=None):
         super().__init__(("127.0.0.1", 0), Handler)
