@@ -1,5 +1,6 @@
 #include "platform/http_client.h"
 
+#include "core/ascii.h"
 #include "platform/http_client_parts.h"
 
 #include <algorithm>
@@ -26,15 +27,6 @@ bool is_field_value(std::string_view text)
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-std::string lower_ascii(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return out;
-}
-
 struct Origin {
     std::string scheme;
     std::string host;
@@ -56,7 +48,7 @@ std::optional<Origin> origin_of(std::string_view url)
     const auto scheme_end = url.find("://");
     if (scheme_end == std::string_view::npos)
         return std::nullopt;
-    Origin origin{lower_ascii(url.substr(0, scheme_end)), {}, 0};
+    Origin origin{core::ascii_lower(url.substr(0, scheme_end)), {}, 0};
     if (origin.scheme != "http" && origin.scheme != "https")
         return std::nullopt;
     std::string_view authority = url.substr(scheme_end + 3);
@@ -86,7 +78,7 @@ std::optional<Origin> origin_of(std::string_view url)
     }
     if (host.empty())
         return std::nullopt;
-    origin.host = lower_ascii(host);
+    origin.host = core::ascii_lower(host);
     origin.port = origin.scheme == "https" ? 443 : 80;
     if (!port.empty()) {
         const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), origin.port);

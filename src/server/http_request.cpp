@@ -1,5 +1,6 @@
 #include "server/http_request.h"
 
+#include "core/ascii.h"
 #include "core/utf8.h"
 #include "server/percent.h"
 
@@ -20,13 +21,6 @@ std::string_view trim(std::string_view s)
     while (!s.empty() && is_space(s.back()))
         s.remove_suffix(1);
     return s;
-}
-
-std::string ascii_lower(std::string_view s)
-{
-    std::string out(s);
-    std::ranges::transform(out, out.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return out;
 }
 
 std::string ascii_upper(std::string_view s)
@@ -178,7 +172,7 @@ std::optional<HttpRequest> RequestReader::read_head()
         const std::size_t colon = line.find(':');
         if (colon == std::string::npos)
             continue;
-        std::string name = ascii_lower(trim(std::string_view(line).substr(0, colon)));
+        std::string name = core::ascii_lower(trim(std::string_view(line).substr(0, colon)));
         const std::string_view value = trim(std::string_view(line).substr(colon + 1));
         if (name == "content-length")
             m_content_length = parse_content_length(value);

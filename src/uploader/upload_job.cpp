@@ -1,5 +1,6 @@
 #include "uploader/upload_job.h"
 
+#include "core/ascii.h"
 #include "core/result.h"
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -127,16 +128,8 @@ core::Result<server::UploadResult> upload(server::ServerState& state, std::uint6
 // An absolute http or https URL: the page makes it a link, so no other scheme may pass.
 bool is_web_link(std::string_view text)
 {
-    const auto starts = [&](std::string_view prefix) {
-        if (text.size() <= prefix.size())
-            return false;
-        for (std::size_t i = 0; i < prefix.size(); ++i) {
-            const char c = text[i] >= 'A' && text[i] <= 'Z' ? char(text[i] - 'A' + 'a') : text[i];
-            if (c != prefix[i])
-                return false;
-        }
-        return true;
-    };
+    const std::string head = core::ascii_lower(text.substr(0, 8));
+    const auto starts = [&](std::string_view prefix) { return text.size() > prefix.size() && head.starts_with(prefix); };
     return starts("http://") || starts("https://");
 }
 
