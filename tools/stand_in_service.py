@@ -42,8 +42,8 @@ Everything else goes through files in WORK, so a test needs no HTTP client to dr
   and add "multipart" to the record: the body split as a strict form-data server would
   (boundary from Content-Type, each part's headers and bytes; see parse_multipart), and for a
   file part holding a ZIP archive, its entries as Python's zipfile reads them.
-- WORK/refused_handshakes: one line per TLS handshake that the client broke off (it did
-  not trust the certificate), so a test sees that a connection came though no request did.
+- WORK/connections: one line per connection accepted, written before any TLS handshake,
+  so a test sees that a client came even when it refused the certificate and sent nothing.
 - WORK/stop, or WORK itself disappearing, ends the service; so does --lifetime (default
   MAX_LIFETIME_S; 0 serves until stopped).
 - --account USER:PASSWORD: a login with any other user name or password gets
@@ -390,13 +390,13 @@ class StandInServer(http.server.ThreadingHTTPServer):
         self.record_lock = threading.Lock()
 
     def finish_request(self, request, client_address):
+        with self.record_lock:
+            with open(os.path.join(self.work, "connections"), "a") as f:
+                f.write("accepted\n")
         if self.tls_context is not None:
             try:
                 request = self.tls_context.wrap_socket(request, server_side=True)
             except (ssl.SSLError, OSError):
-                with self.record_lock:
-                    with open(os.path.join(self.work, "refused_handshakes"), "a") as f:
-                        f.write("refused\n")
                 return  # the client refused the certificate
         super().finish_request(request, client_address)
 

@@ -117,12 +117,12 @@ public:
     // go on.
     void release(const std::string& name) const { std::ofstream(m_work / name).put('\n'); }
 
-    // Whether a client broke off a TLS handshake (it refused the certificate), waiting up to
-    // 30 s: the service notes it only after the client has already given up.
-    bool saw_refused_handshake() const
+    // Whether a client connected, waiting up to 30 s: a client that refused the certificate
+    // may have given up before the service noted its connection.
+    bool saw_connection() const
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!std::filesystem::exists(m_work / "refused_handshakes")) {
+        while (!std::filesystem::exists(m_work / "connections")) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
