@@ -4,9 +4,9 @@
 // Both builds behave alike: at most 5 redirects are followed (none when the request says
 // so), only within the request's origin or from http up to https on the same host, and
 // without changing the method (see http_parts::next_redirect_step); the environment's
-// proxy variables are never consulted (connections always go direct), and HTTPS verifies the certificate chain and the host name (against a root set
-// compiled into the program on POSIX, the system's root store on Windows). Verification
-// cannot be turned off.
+// proxy variables are never consulted (connections always go direct), and HTTPS verifies
+// the certificate chain and the host name (against a root set compiled into the program
+// on POSIX, the system's root store on Windows). Verification cannot be turned off.
 
 #include "core/result.h"
 
