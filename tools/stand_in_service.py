@@ -4,10 +4,12 @@
 Started by a test with a work folder of its own:
 
     stand_in_service.py --dir WORK [--tls-cert CERT --tls-key KEY] [--quiet]
-                        [--account USER:PASSWORD] [--lifetime SECONDS]
+                        [--account USER:PASSWORD] [--lifetime SECONDS] [--port PORT]
 
-It listens on a free loopback port, prints the port on the first line of standard output
-(unless --quiet) and writes it to WORK/port (written once, by rename, so a reader never sees half of it).
+It listens on a free loopback port (or on --port, waiting up to BIND_WAIT_S while another
+process holds it), prints the port on the first line of standard output (unless --quiet)
+and writes it to WORK/port (written once, by rename, so a reader never sees half of it).
+When the port cannot be had it writes the reason to WORK/bind_error instead and ends.
 Everything else goes through files in WORK, so a test needs no HTTP client to drive it:
 
 - WORK/script.json (optional, read anew on every request): replies scripted per route,
@@ -40,6 +42,8 @@ Everything else goes through files in WORK, so a test needs no HTTP client to dr
   and add "multipart" to the record: the body split as a strict form-data server would
   (boundary from Content-Type, each part's headers and bytes; see parse_multipart), and for a
   file part holding a ZIP archive, its entries as Python's zipfile reads them.
+- WORK/connections: one line per connection accepted, written before any TLS handshake,
+  so a test sees that a client came even when it refused the certificate and sent nothing.
 - WORK/stop, or WORK itself disappearing, ends the service; so does --lifetime (default
   MAX_LIFETIME_S; 0 serves until stopped).
 - --account USER:PASSWORD: a login with any other user name or password gets
@@ -52,6 +56,7 @@ that takes the request record and may add fields to it before it is written.
 
 import argparse
 import base64
+import errno
 import hashlib
 import http.server
 import io
@@ -68,6 +73,8 @@ import zipfile
 
 RECORD_BODY_LIMIT = 16 * 1024 * 1024
 MAX_LIFETIME_S = 300
+# How long a fixed port may stay taken (by another test's service) before giving up.
+BIND_WAIT_S = 120
 POLL_INTERVAL_S = 0.1
 HOLD_POLL_S = 0.01
 WRITE_BLOCK = 64 * 1024
@@ -374,8 +381,8 @@ class StandInServer(http.server.ThreadingHTTPServer):
         self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, self.receive_buffer_bytes)
         super().server_bind()
 
-    def __init__(self, work, tls_context, account=None):
-        super().__init__(("127.0.0.1", 0), Handler)
+    def __init__(self, work, tls_context, account=None, port=0):
+        super().__init__(("127.0.0.1", port), Handler)
         self.work = work
         self.account = account
         self.tls_context = tls_context
@@ -383,6 +390,9 @@ class StandInServer(http.server.ThreadingHTTPServer):
         self.record_lock = threading.Lock()
 
     def finish_request(self, request, client_address):
+        with self.record_lock:
+            with open(os.path.join(self.work, "connections"), "a") as f:
+                f.write("accepted\n")
         if self.tls_context is not None:
             try:
                 request = self.tls_context.wrap_socket(request, server_side=True)
@@ -424,6 +434,28 @@ def watch_for_stop(server, work, started, lifetime):
             os._exit(0)
 
 
+def bind_server(args, tls_context, account):
+    """The server on its port; None, with WORK/bind_error written, when the port cannot be had."""
+    deadline = time.monotonic() + BIND_WAIT_S
+    while True:
+        try:
+            return StandInServer(args.dir, tls_context, account, args.port)
+        except OSError as e:
+            # A fixed port that another test's service holds is free again once it ends.
+            if (e.errno == errno.EADDRINUSE and args.port and time.monotonic() < deadline
+                    and os.path.isdir(args.dir)):
+                time.sleep(0.05)
+                continue
+            try:
+                tmp = os.path.join(args.dir, "bind_error.tmp")
+                with open(tmp, "w") as f:
+                    f.write(f"port {args.port}: {e}")
+                os.replace(tmp, os.path.join(args.dir, "bind_error"))
+            except OSError:
+                pass  # the test has gone
+            return None
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dir", required=True, help="work folder (script, records, port)")
@@ -434,6 +466,7 @@ def main():
                         help="accept only this login (the user name has no colon)")
     parser.add_argument("--lifetime", type=float, default=MAX_LIFETIME_S,
                         help="end after this many seconds; 0 serves until stopped")
+    parser.add_argument("--port", type=int, default=0, help="listen on this port (0: a free one)")
     args = parser.parse_args()
     account = tuple(args.account.split(":", 1)) if args.account else None
     if account is not None and len(account) != 2:
@@ -444,7 +477,9 @@ def main():
         tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls_context.load_cert_chain(args.tls_cert, args.tls_key)
 
-    server = StandInServer(args.dir, tls_context, account)
+    server = bind_server(args, tls_context, account)
+    if server is None:
+        return 1
     port = server.server_address[1]
     tmp = os.path.join(args.dir, "port.tmp")
     with open(tmp, "w") as f:

@@ -2,11 +2,11 @@
 // Blocking HTTP/1.1 client with TLS: libcurl on POSIX, WinHTTP on Windows.
 //
 // Both builds behave alike: at most 5 redirects are followed (none when the request says
-// so), only within the request's origin and without changing its method (see
-// http_parts::next_redirect_step), the environment's proxy variables are never consulted (connections always go
-// direct), and HTTPS verifies the certificate chain and the host name (against a root set
-// compiled into the program on POSIX, the system's root store on Windows). Verification
-// cannot be turned off.
+// so), only within the request's origin or from http up to https on the same host, and
+// without changing the method (see http_parts::next_redirect_step); the environment's
+// proxy variables are never consulted (connections always go direct), and HTTPS verifies
+// the certificate chain and the host name (against a root set compiled into the program
+// on POSIX, the system's root store on Windows). Verification cannot be turned off.
 
 #include "core/result.h"
 
@@ -17,6 +17,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -32,15 +33,22 @@ struct HttpHeader {
 // fails with the reader's own message.
 using HttpBodyReader = std::function<core::Result<std::size_t>(std::span<char> buffer)>;
 
+// Starts a streamed body again from its first byte; a failure ends the request with the
+// message.
+using HttpBodyRewinder = std::function<core::Result<void>()>;
+
 // A request body pulled from `read` while the request is sent. It goes out with
 // "Content-Length: <length>" and never with chunked coding; the reader is asked for at most
 // `length` bytes in all, and a reader that ends before `length` bytes fails the request.
-// It cannot be replayed, so a redirect that must resend the body (307, 308) fails.
+// A redirect that must send the body again (307, 308) calls `rewind` first; without one
+// the body cannot be replayed and such a redirect fails.
 struct HttpStreamBody {
     std::uint64_t length = 0;
     HttpBodyReader read{};
+    HttpBodyRewinder rewind{};
 };
 
+// The defaults are the service's usual ones; an upload's agent allows longer reads and writes.
 struct HttpTimeouts {
     // Name look-up and TCP connection (on POSIX also the TLS handshake).
     std::chrono::milliseconds connect{15000};
@@ -52,7 +60,7 @@ struct HttpTimeouts {
 
 // Whether a request follows the redirects it is answered with.
 enum class Redirects {
-    follow, // up to 5 within the origin, as HttpClient::send describes
+    follow, // up to 5 to the same service, as HttpClient::send describes
     none,   // a redirect reply (301, 302, 303, 307, 308) is the reply; its Location is not visited
 };
 
@@ -97,9 +105,9 @@ public:
     // message), when no reply arrived: a bad URL, name look-up, connection refused, TLS or
     // certificate failure, a time-out, or a connection that broke before the reply's head
     // was complete. A redirect that is not followed by the shared rule (a sixth one, one to
-    // another origin or from HTTPS to plain HTTP, a 301/302/303 of a request other than
-    // GET or HEAD, a 307/308 whose streamed body cannot be sent again) fails the request
-    // with a message naming the redirect's status. A method or
+    // another host or port, one from HTTPS to plain HTTP, a 301/302/303 of a request other
+    // than GET or HEAD, one whose streamed body cannot be sent again) fails the request
+    // with a message that refused_redirect_status() recognises. A method or
     // header name that is not an RFC 9110 token, or a header value holding CR, LF or NUL,
     // fails before anything is sent.
     [[nodiscard]] core::Result<HttpResponse> send(HttpRequest request) const;
@@ -112,5 +120,9 @@ private:
 
     HttpTimeouts m_timeouts;
 };
+
+// The status of the redirect that a failure of HttpClient::send names as not followed;
+// nothing for every other failure.
+[[nodiscard]] std::optional<std::uint16_t> refused_redirect_status(std::string_view failure);
 
 } // namespace platform

@@ -101,9 +101,21 @@ bool has_scheme(std::string_view reference)
            });
 }
 
+constexpr std::string_view refusal_prefix = "redirect refused (HTTP ";
+
 std::string refusal(std::uint16_t status, std::string_view why)
 {
-    return "redirect refused (HTTP " + std::to_string(status) + "): " + std::string(why);
+    return std::string(refusal_prefix) + std::to_string(status) + "): " + std::string(why);
+}
+
+// The same service: its own origin, or its host moved from http up to https, where 80 and
+// 443 are the one pair of default ports (RFC 9110 section 4.2) and any other port stays.
+bool same_service(const Origin& from, const Origin& to)
+{
+    if (from == to)
+        return true;
+    return from.scheme == "http" && to.scheme == "https" && from.host == to.host
+           && (from.port == to.port || (from.port == 80 && to.port == 443));
 }
 
 } // namespace
@@ -161,17 +173,29 @@ RedirectStep next_redirect_step(const ReplyHead& reply)
     const auto to = origin_of(*next);
     if (from && from->scheme == "https" && to->scheme == "http")
         return refuse("it leads from HTTPS down to plain HTTP");
-    if (!from || *from != *to)
+    if (!from || !same_service(*from, *to))
         return refuse("it leads to another origin");
     const bool keeps_method_only_for_reads = reply.status == 301 || reply.status == 302 || reply.status == 303;
     if (keeps_method_only_for_reads && reply.method != "GET" && reply.method != "HEAD")
         return refuse("a " + std::string(reply.method) + " is not turned into a GET");
-    if (!keeps_method_only_for_reads && reply.has_body && !reply.body_resendable)
+    if (reply.has_body && !reply.body_resendable)
         return refuse("the request body cannot be sent again");
     return {RedirectStep::Kind::follow, std::move(*next), {}};
 }
 
 } // namespace http_parts
+
+std::optional<std::uint16_t> refused_redirect_status(std::string_view failure)
+{
+    if (!failure.starts_with(refusal_prefix))
+        return std::nullopt;
+    failure.remove_prefix(refusal_prefix.size());
+    std::uint16_t status = 0;
+    const auto [end, ec] = std::from_chars(failure.data(), failure.data() + failure.size(), status);
+    if (ec != std::errc() || !failure.substr(std::size_t(end - failure.data())).starts_with("): "))
+        return std::nullopt;
+    return status;
+}
 
 core::Result<HttpResponse> HttpClient::send(HttpRequest request) const
 {

@@ -34,6 +34,23 @@ inline std::uint64_t body_length(const HttpRequest& request)
     return 0;
 }
 
+// Whether the body can go out again to a redirect's target: bytes always, a stream only
+// with a rewind.
+inline bool body_resendable(const HttpRequest& request)
+{
+    if (const auto* stream = std::get_if<HttpStreamBody>(&request.body))
+        return static_cast<bool>(stream->rewind);
+    return true;
+}
+
+// Readies the body for the next request of a followed redirect.
+inline core::Result<void> rewind_body(const HttpRequest& request)
+{
+    if (const auto* stream = std::get_if<HttpStreamBody>(&request.body); stream && stream->rewind)
+        return stream->rewind();
+    return core::ok();
+}
+
 inline bool is_redirect_status(long code)
 {
     return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
@@ -69,10 +86,11 @@ struct RedirectStep {
 
 // The redirect rule of both clients. A reply is final unless it is a 301, 302, 303, 307 or
 // 308 with a Location and the policy follows redirects. A redirect is followed only to the
-// same origin (scheme, host, port) and never changes the method: 301, 302 and 303 only
-// for GET and HEAD, 307 and 308 only when a body can be sent again. Everything else,
-// including a sixth redirect, is refused, so the request's key or password never leaves
-// the origin it was meant for.
+// same origin (scheme, host, port), or from http up to https on the same host when the
+// port stays or goes from 80 to 443; it never changes the method (301, 302 and 303 only
+// for GET and HEAD) and is taken with a body only when the body can be sent again.
+// Everything else, including a sixth redirect, is refused, so the request's key or
+// password never reaches another host or port, nor plain HTTP once it was on HTTPS.
 [[nodiscard]] RedirectStep next_redirect_step(const ReplyHead& reply);
 
 // A Location resolved against the URL it came from (RFC 3986 section 5.2, for the forms

@@ -116,13 +116,36 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b)
 }
 
 MultipartBody::MultipartBody(std::string header, std::string trailer, server::Counter progress, FileReader file,
-                             std::uint64_t file_size)
+                             std::uint64_t file_size, FileRewinder rewind_file)
     : m_header(std::move(header))
     , m_trailer(std::move(trailer))
     , m_progress(std::move(progress))
     , m_file(std::move(file))
+    , m_rewind_file(std::move(rewind_file))
+    , m_file_size(file_size)
     , m_file_left(file_size)
 {
+}
+
+std::size_t MultipartBody::counted(std::size_t n)
+{
+    m_progress->fetch_add(n);
+    m_counted += n;
+    return n;
+}
+
+core::Result<void> MultipartBody::rewind()
+{
+    if (!m_rewind_file)
+        return core::fail("the upload cannot be read again from its start");
+    VANO_TRY(m_rewind_file());
+    m_progress->fetch_sub(m_counted);
+    m_counted = 0;
+    m_header_pos = 0;
+    m_trailer_pos = 0;
+    m_file_left = m_file_size;
+    m_stage = Stage::Header;
+    return core::ok();
 }
 
 std::size_t MultipartBody::copy_from(const std::string& buf, std::size_t& pos, std::span<char> dest)
@@ -138,10 +161,8 @@ core::Result<std::size_t> MultipartBody::read(std::span<char> dest)
     if (dest.empty())
         return 0;
     if (m_stage == Stage::Header) {
-        if (const auto n = copy_from(m_header, m_header_pos, dest); n > 0) {
-            m_progress->fetch_add(n);
-            return n;
-        }
+        if (const auto n = copy_from(m_header, m_header_pos, dest); n > 0)
+            return counted(n);
         m_stage = Stage::File;
     }
     if (m_stage == Stage::File) {
@@ -153,16 +174,13 @@ core::Result<std::size_t> MultipartBody::read(std::span<char> dest)
             if (*got == 0)
                 return core::fail("file became shorter while it was being uploaded");
             m_file_left -= *got;
-            m_progress->fetch_add(*got);
-            return *got;
+            return counted(*got);
         }
         m_stage = Stage::Trailer;
     }
     if (m_stage == Stage::Trailer) {
-        if (const auto n = copy_from(m_trailer, m_trailer_pos, dest); n > 0) {
-            m_progress->fetch_add(n);
-            return n;
-        }
+        if (const auto n = copy_from(m_trailer, m_trailer_pos, dest); n > 0)
+            return counted(n);
         m_stage = Stage::Done;
     }
     return 0;

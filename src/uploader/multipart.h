@@ -44,6 +44,9 @@ void write_file_part_head(std::string& buffer, std::string_view boundary, std::s
 // Reads up to dest.size() bytes of the file; 0 at its end; failure is the OS error text.
 using FileReader = std::function<core::Result<std::size_t>(std::span<char> dest)>;
 
+// Moves the file's reading position back to its first byte; failure is the OS error text.
+using FileRewinder = std::function<core::Result<void>()>;
+
 // Header bytes, then the file, then the trailer; every read adds its count to `progress`.
 class MultipartBody {
 public:
@@ -52,16 +55,23 @@ public:
     // `file_size` is the size declared in Content-Length: the file part yields exactly
     // that many bytes, and a file that shrank meanwhile is an error rather than a body
     // shorter than declared.
+    // Without `rewind_file` the body cannot start again.
     MultipartBody(std::string header, std::string trailer, server::Counter progress, FileReader file,
-                  std::uint64_t file_size);
+                  std::uint64_t file_size, FileRewinder rewind_file = {});
 
     // Fills `dest` from the current stage; 0 once the body has ended.
     [[nodiscard]] core::Result<std::size_t> read(std::span<char> dest);
+
+    // Starts the body again from its first byte, for a request sent anew; what this body
+    // added to `progress` is taken off again. Fails, changing nothing, when the file
+    // cannot be rewound.
+    [[nodiscard]] core::Result<void> rewind();
 
     [[nodiscard]] Stage stage() const { return m_stage; }
 
 private:
     std::size_t copy_from(const std::string& buf, std::size_t& pos, std::span<char> dest);
+    std::size_t counted(std::size_t n);
 
     std::string m_header;
     std::size_t m_header_pos = 0;
@@ -69,7 +79,10 @@ private:
     std::size_t m_trailer_pos = 0;
     server::Counter m_progress;
     FileReader m_file;
+    FileRewinder m_rewind_file;
+    std::uint64_t m_file_size;
     std::uint64_t m_file_left;
+    std::uint64_t m_counted = 0;
     Stage m_stage = Stage::Header;
 };
 

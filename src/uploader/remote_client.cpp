@@ -44,8 +44,10 @@ platform::HttpClient make_agent(bool for_upload)
         if (g_test_timeouts)
             return platform::HttpClient(*g_test_timeouts);
     }
-    const std::chrono::milliseconds transfer = for_upload ? 1200s : 20s;
-    return platform::HttpClient(platform::HttpTimeouts{.connect = 15s, .read = transfer, .write = transfer});
+    platform::HttpTimeouts timeouts;
+    if (for_upload)
+        timeouts.read = timeouts.write = 1200s;
+    return platform::HttpClient(timeouts);
 }
 
 void set_agent_timeouts_for_test(std::optional<platform::HttpTimeouts> timeouts)

@@ -94,9 +94,14 @@ core::Result<server::UploadResult> upload(server::ServerState& state, std::uint6
     state.upload_sent_bytes->store(0);
     state.upload_total_bytes->store(total);
 
+    // The file can be read again, so a redirect that must resend the body can be followed.
     auto body = std::make_shared<MultipartBody>(
         std::move(header), std::move(trailer), state.upload_sent_bytes,
-        [file](std::span<char> dest) { return file->read(dest.data(), dest.size()); }, *size);
+        [file](std::span<char> dest) { return file->read(dest.data(), dest.size()); }, *size,
+        [file]() -> core::Result<void> {
+            VANO_TRY(file->seek(0));
+            return core::ok();
+        });
 
     platform::HttpRequest request;
     request.method = "POST";
@@ -106,11 +111,15 @@ core::Result<server::UploadResult> upload(server::ServerState& state, std::uint6
         {"Content-Type", "multipart/form-data; boundary=" + boundary},
         {"Content-Length", std::to_string(total)},
     };
-    request.body = platform::HttpStreamBody{total, [body](std::span<char> dest) { return body->read(dest); }};
+    request.body = platform::HttpStreamBody{total, [body](std::span<char> dest) { return body->read(dest); },
+                                            [body] { return body->rewind(); }};
     request.max_body_bytes = max_reply_body_bytes;
     request.max_error_body_bytes = max_error_body_bytes;
 
     const auto reply = make_agent(true).send(std::move(request));
+    // Nothing was lost on the way: the service sent the upload elsewhere.
+    if (!reply && platform::refused_redirect_status(reply.error()))
+        return core::fail(refused_redirect_text(*platform::refused_redirect_status(reply.error())));
     if (!reply)
         return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + reply.error());
     // A success reply that broke off is as good as none: its JSON cannot be trusted.
@@ -134,6 +143,11 @@ bool is_web_link(std::string_view text)
 }
 
 } // namespace
+
+std::string refused_redirect_text(std::uint16_t status)
+{
+    return "서비스가 업로드를 다른 주소로 넘기려 했으나 따르지 않았습니다 (HTTP " + std::to_string(status) + ").";
+}
 
 std::string not_copied_text(std::string_view why)
 {

@@ -31,6 +31,9 @@ inline constexpr std::string_view copied_text = "단축 링크가 클립보드�
 // The done job's detail text when copying the link failed with `why`.
 [[nodiscard]] std::string not_copied_text(std::string_view why);
 
+// The error of an upload that the service redirected with `status` where it was not followed.
+[[nodiscard]] std::string refused_redirect_text(std::uint16_t status);
+
 // The error of an upload whose success reply names no link.
 inline constexpr std::string_view no_link_message = "서버 응답에 공유 링크가 없습니다.";
 

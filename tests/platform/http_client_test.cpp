@@ -134,19 +134,28 @@ std::string pattern(std::size_t n)
 }
 
 // A streamed body over `data` with the length `declared`, handing out at most `piece` bytes
-// per call. `over_asked` is set when a call offers more room than the declared rest.
+// per call. `over_asked` is set when a call offers more room than the declared rest. With
+// `rewinds` the body can start again, and each rewind is counted there.
 platform::HttpStreamBody stream_of(std::shared_ptr<const std::string> data, std::size_t piece,
-                                   std::shared_ptr<bool> over_asked, std::uint64_t declared)
+                                   std::shared_ptr<bool> over_asked, std::uint64_t declared,
+                                   std::shared_ptr<int> rewinds = nullptr)
 {
     auto pos = std::make_shared<std::size_t>(0);
-    return {declared, [=](std::span<char> buf) -> core::Result<std::size_t> {
-                if (buf.size() > declared - *pos)
-                    *over_asked = true;
-                const std::size_t n = std::min({buf.size(), piece, data->size() - *pos});
-                std::copy_n(data->data() + *pos, n, buf.data());
-                *pos += n;
-                return n;
-            }};
+    platform::HttpStreamBody body{declared, [=](std::span<char> buf) -> core::Result<std::size_t> {
+                                      if (buf.size() > declared - *pos)
+                                          *over_asked = true;
+                                      const std::size_t n = std::min({buf.size(), piece, data->size() - *pos});
+                                      std::copy_n(data->data() + *pos, n, buf.data());
+                                      *pos += n;
+                                      return n;
+                                  }};
+    if (rewinds)
+        body.rewind = [=]() -> core::Result<void> {
+            *pos = 0;
+            ++*rewinds;
+            return core::ok();
+        };
+    return body;
 }
 
 // Sends a copy of a table row's request and keeps the whole reply.
@@ -288,6 +297,8 @@ TEST_F(HttpClientTest, FollowsRedirectsOnlyWithinTheOriginAndMethod)
     ASSERT_TRUE(other.started()) << "the second stand-in server did not start";
     const auto over_asked = std::make_shared<bool>(false);
     const auto payload = std::make_shared<const std::string>("payload");
+    const auto big = std::make_shared<const std::string>(pattern(2 * 1024 * 1024 + 3));
+    const auto rewinds = std::make_shared<int>(0);
     const auto elsewhere = [&](int code) {
         return s_server->url("/goto?code=" + std::to_string(code) + "&to=" + other.url("/echo"));
     };
@@ -296,21 +307,22 @@ TEST_F(HttpClientTest, FollowsRedirectsOnlyWithinTheOriginAndMethod)
         platform::HttpRequest request;
         std::optional<std::string> landing; // request line at the end; nothing: refused
         std::string landing_body;
+        int rewinds = 0; // of a streamed body that can start again, when followed
         std::string refusal{}; // part of the failure's text
     };
     const Case cases[] = {
         {"five", {.url = s_server->url("/redirect/5")}, "GET /redirect/0 HTTP/1.1", ""},
-        {"six", {.url = s_server->url("/redirect/6")}, std::nullopt, "", "HTTP 302"},
+        {"six", {.url = s_server->url("/redirect/6")}, std::nullopt, "", 0, "HTTP 302"},
         {"301 of a get", {.url = s_server->url("/redirect/1?code=301")}, "GET /redirect/0?code=301 HTTP/1.1", ""},
         {"303 of a get", {.url = s_server->url("/redirect/2?code=303")}, "GET /redirect/0?code=303 HTTP/1.1", ""},
         {"streamed post is not turned into a get by a 302",
          {.method = "POST", .url = s_server->url("/redirect/1"), .body = stream_of(payload, 100, over_asked, 7)},
-         std::nullopt, "", "HTTP 302"},
+         std::nullopt, "", 0, "HTTP 302"},
         {"post of bytes is not turned into a get by a 301",
-         {.method = "POST", .url = s_server->url("/redirect/1?code=301"), .body = *payload}, std::nullopt, "",
+         {.method = "POST", .url = s_server->url("/redirect/1?code=301"), .body = *payload}, std::nullopt, "", 0,
          "HTTP 301"},
         {"post of bytes is not turned into a get by a 303",
-         {.method = "POST", .url = s_server->url("/redirect/1?code=303"), .body = *payload}, std::nullopt, "",
+         {.method = "POST", .url = s_server->url("/redirect/1?code=303"), .body = *payload}, std::nullopt, "", 0,
          "HTTP 303"},
         {"post of bytes sent again after a 307",
          {.method = "POST", .url = s_server->url("/redirect/2?code=307"), .body = *payload},
@@ -318,26 +330,35 @@ TEST_F(HttpClientTest, FollowsRedirectsOnlyWithinTheOriginAndMethod)
         {"post of bytes sent again after a 308",
          {.method = "POST", .url = s_server->url("/redirect/2?code=308"), .body = *payload},
          "POST /redirect/0?code=308 HTTP/1.1", *payload},
+        {"streamed post that can start again is sent again after a 307",
+         {.method = "POST", .url = s_server->url("/redirect/2?code=307"),
+          .body = stream_of(big, 40'000, over_asked, big->size(), rewinds)},
+         "POST /redirect/0?code=307 HTTP/1.1", *big, 2},
+        {"streamed post that can start again is sent again after a 308",
+         {.method = "POST", .url = s_server->url("/redirect/1?code=308"),
+          .body = stream_of(payload, 3, over_asked, 7, rewinds)},
+         "POST /redirect/0?code=308 HTTP/1.1", *payload, 1},
         {"streamed post cannot be sent again after a 307",
          {.method = "POST", .url = s_server->url("/redirect/1?code=307"),
           .body = stream_of(payload, 100, over_asked, 7)},
-         std::nullopt, "", "HTTP 307"},
+         std::nullopt, "", 0, "HTTP 307"},
         {"streamed post cannot be sent again after a 308",
          {.method = "POST", .url = s_server->url("/redirect/1?code=308"),
           .body = stream_of(payload, 100, over_asked, 7)},
-         std::nullopt, "", "HTTP 308"},
+         std::nullopt, "", 0, "HTTP 308"},
         {"get sent to another port by a 302", {.url = elsewhere(302), .headers = {{"X-API-Key", "k"}}}, std::nullopt,
-         "", "HTTP 302"},
+         "", 0, "HTTP 302"},
         {"get sent to another port by a 301", {.url = elsewhere(301), .headers = {{"X-API-Key", "k"}}}, std::nullopt,
-         "", "HTTP 301"},
+         "", 0, "HTTP 301"},
         {"post of bytes sent to another port by a 308",
-         {.method = "POST", .url = elsewhere(308), .body = *payload}, std::nullopt, "", "HTTP 308"},
+         {.method = "POST", .url = elsewhere(308), .body = *payload}, std::nullopt, "", 0, "HTTP 308"},
         {"post of bytes sent to another port by a 307",
-         {.method = "POST", .url = elsewhere(307), .body = *payload}, std::nullopt, "", "HTTP 307"},
+         {.method = "POST", .url = elsewhere(307), .body = *payload}, std::nullopt, "", 0, "HTTP 307"},
     };
     const platform::HttpClient client(roomy_timeouts());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        *rewinds = 0;
         const auto reply = send_keeping_all(client, c.request);
         // Every row is checked, so that one failure does not hide the others.
         if (c.landing) {
@@ -348,7 +369,9 @@ TEST_F(HttpClientTest, FollowsRedirectsOnlyWithinTheOriginAndMethod)
             EXPECT_EQ(reply->status, 200);
             const auto raw = RawRequest::parse(reply->body);
             EXPECT_EQ(raw.request_line, *c.landing);
-            EXPECT_EQ(raw.body, c.landing_body);
+            EXPECT_EQ(raw.body.size(), c.landing_body.size());
+            EXPECT_TRUE(raw.body == c.landing_body);
+            EXPECT_EQ(*rewinds, c.rewinds);
         } else if (reply) {
             ADD_FAILURE() << "not refused: " << reply->status << " " << reply->body.substr(0, 200);
         } else {
@@ -394,6 +417,14 @@ TEST(RedirectRule, DecidesEachReply)
     fifth.redirects_done = 4;
     auto sixth = head(302, "/x");
     sixth.redirects_done = 5;
+    auto http_post_stream = head(308, "https://svc.example/api/desktop/auth", "POST", "http://svc.example/api/desktop/auth");
+    http_post_stream.has_body = true;
+    auto http_post_rewindable = http_post_stream;
+    http_post_rewindable.body_resendable = true;
+    auto http_sixth = head(302, "https://svc.example/x", "GET", "http://svc.example/a");
+    http_sixth.redirects_done = 5;
+    auto get_stream = head(302, "/x");
+    get_stream.has_body = true;
     const Case cases[] = {
         {"200 with a Location is the reply", head(200, "https://elsewhere.example/"), final_reply},
         {"201 with a Location is the reply", head(201, "/created/7", "POST"), final_reply},
@@ -420,8 +451,36 @@ TEST(RedirectRule, DecidesEachReply)
          refuse("redirect refused (HTTP 301): it leads from HTTPS down to plain HTTP")},
         {"https down to http, scheme in capitals", head(302, "HTTP://svc.example:8443/api"),
          refuse("redirect refused (HTTP 302): it leads from HTTPS down to plain HTTP")},
-        {"http up to https is another origin", head(301, "https://svc.example/x", "GET", "http://svc.example/a"),
+        {"http up to https, both on their default ports", head(301, "https://svc.example/x", "GET", "http://svc.example/a"),
+         follow("https://svc.example/x")},
+        {"http up to https, the ports written out", head(308, "https://svc.example:443/x", "GET", "http://svc.example:80/a"),
+         follow("https://svc.example:443/x")},
+        {"http up to https, host in capitals", head(302, "https://svc.example/x", "GET", "http://SVC.EXAMPLE/a"),
+         follow("https://svc.example/x")},
+        {"http up to https on the same other port", head(307, "https://svc.example:8080/x", "GET", "http://svc.example:8080/a"),
+         follow("https://svc.example:8080/x")},
+        {"http up to https on the same port 443", head(302, "https://svc.example/x", "GET", "http://svc.example:443/a"),
+         follow("https://svc.example/x")},
+        {"http up to https, an IPv6 literal", head(308, "https://[::1]/x", "GET", "http://[::1]/a"),
+         follow("https://[::1]/x")},
+        {"http up to https from another port to the default", head(301, "https://svc.example/x", "GET", "http://svc.example:8080/a"),
          refuse("redirect refused (HTTP 301): it leads to another origin")},
+        {"http up to https from the default to another port", head(301, "https://svc.example:8443/x", "GET", "http://svc.example/a"),
+         refuse("redirect refused (HTTP 301): it leads to another origin")},
+        {"http up to https, port 443 to port 80", head(302, "https://svc.example:80/x", "GET", "http://svc.example:443/a"),
+         refuse("redirect refused (HTTP 302): it leads to another origin")},
+        {"http up to https on another host", head(308, "https://other.example/x", "GET", "http://svc.example/a"),
+         refuse("redirect refused (HTTP 308): it leads to another origin")},
+        {"http up to https of a streamed post", http_post_stream,
+         refuse("redirect refused (HTTP 308): the request body cannot be sent again")},
+        {"http up to https of a streamed post that can start again", http_post_rewindable,
+         follow("https://svc.example/api/desktop/auth")},
+        {"http up to https does not turn a post into a get", head(301, "https://svc.example/x", "POST", "http://svc.example/a"),
+         refuse("redirect refused (HTTP 301): a POST is not turned into a GET")},
+        {"a sixth redirect from http up to https", http_sixth,
+         refuse("redirect refused (HTTP 302): more than 5 redirects")},
+        {"a streamed get is not sent again by a 302", get_stream,
+         refuse("redirect refused (HTTP 302): the request body cannot be sent again")},
         {"another port", head(307, "https://svc.example:9443/api"),
          refuse("redirect refused (HTTP 307): it leads to another origin")},
         {"the default port is another port", head(302, "https://svc.example/api"),
@@ -445,6 +504,10 @@ TEST(RedirectRule, DecidesEachReply)
         {"the default port written out", head(302, "http://svc.example:80/b", "GET", "http://svc.example/a"),
          follow("http://svc.example:80/b")},
         {"relative path", head(302, "v2/auth"), follow("https://svc.example:8443/api/desktop/v2/auth")},
+        {"relative path from an address without a path", head(302, "v2", "GET", "https://svc.example:8443"),
+         follow("https://svc.example:8443/v2")},
+        {"relative path from an address with only a query", head(302, "v2", "GET", "http://svc.example?a=1"),
+         follow("http://svc.example/v2")},
         {"query only", head(302, "?y=2"), follow("https://svc.example:8443/api/desktop/auth?y=2")},
         {"IPv6 literal with its port", head(302, "/b", "GET", "http://[::1]:8080/a"), follow("http://[::1]:8080/b")},
         {"IPv6 literal on another port", head(302, "http://[::1]:8081/b", "GET", "http://[::1]:8080/a"),
@@ -456,6 +519,9 @@ TEST(RedirectRule, DecidesEachReply)
         EXPECT_EQ(int(step.kind), int(c.expected.kind));
         EXPECT_EQ(step.url, c.expected.url);
         EXPECT_EQ(step.message, c.expected.message);
+        // Callers tell a refusal from other failures by its text alone.
+        EXPECT_EQ(platform::refused_redirect_status(step.message),
+                  c.expected.kind == Kind::refuse ? std::optional<std::uint16_t>(c.reply.status) : std::nullopt);
     }
 }
 
@@ -499,6 +565,7 @@ TEST_F(HttpClientTest, FailuresWithoutAReplyCarryADescription)
 
     const auto over_asked = std::make_shared<bool>(false);
     const auto big = std::make_shared<const std::string>(pattern(64 * 1024 * 1024));
+    const auto payload = std::make_shared<const std::string>("payload");
     struct Case {
         std::string_view name;
         platform::HttpRequest request;
@@ -517,6 +584,11 @@ TEST_F(HttpClientTest, FailuresWithoutAReplyCarryADescription)
                                                return core::fail("disk went away");
                                            }}},
          "disk went away"},
+        {"body that cannot start again for a 307",
+         {.method = "POST", .url = s_server->url("/redirect/1?code=307"),
+          .body = platform::HttpStreamBody{7, stream_of(payload, 100, over_asked, 7).read,
+                                           []() -> core::Result<void> { return core::fail("cannot seek"); }}},
+         "cannot seek"},
         {"body shorter than declared",
          {.method = "POST", .url = s_server->url("/echo"),
           .body = stream_of(std::make_shared<const std::string>("short"), 100, over_asked, 50)},
@@ -539,6 +611,7 @@ TEST_F(HttpClientTest, FailuresWithoutAReplyCarryADescription)
             EXPECT_EQ(reply.error(), *c.message);
         else
             EXPECT_FALSE(reply.error().empty());
+        EXPECT_EQ(platform::refused_redirect_status(reply.error()), std::nullopt);
     }
 }
 

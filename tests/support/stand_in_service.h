@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -28,11 +29,18 @@
 
 namespace test_support {
 
+// Thrown when the service cannot listen on the fixed port it was asked for.
+struct PortUnavailable : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 class StandInService {
 public:
     enum class Scheme { http, https_self_signed };
 
-    explicit StandInService(Scheme scheme = Scheme::http) : m_scheme(scheme)
+    // `port` 0 takes a free one; a fixed port that another test's service holds is waited
+    // for, and one that cannot be had throws PortUnavailable.
+    explicit StandInService(Scheme scheme = Scheme::http, int port = 0) : m_scheme(scheme)
     {
         static std::atomic<unsigned> counter{0};
         std::random_device random;
@@ -49,19 +57,35 @@ public:
             spec.args.insert(spec.args.end(), {"--tls-cert", source + "/tests/uploader/data/self_signed.crt",
                                                "--tls-key", source + "/tests/uploader/data/self_signed.key"});
         }
+        if (port != 0)
+            spec.args.insert(spec.args.end(), {"--port", std::to_string(port)});
         spec.stdout_mode = platform::OutputMode::inherit;
         spec.stderr_mode = platform::OutputMode::inherit;
         spec.wait = platform::WaitMode::detach;
         if (auto started = platform::run(spec); !started)
             throw std::runtime_error("cannot start the stand-in service: " + started.error());
 
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        // A fixed port may first have to be given up by another test's service.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(port == 0 ? 20 : 150);
         while (!(m_port = read_port())) {
+            if (std::ifstream failed(m_work / "bind_error"); failed) {
+                std::stringstream why;
+                why << failed.rdbuf();
+                std::error_code ec;
+                std::filesystem::remove_all(m_work, ec);
+                throw PortUnavailable(why.str());
+            }
             if (std::chrono::steady_clock::now() > deadline)
                 throw std::runtime_error("the stand-in service did not report its port");
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
+
+    struct DefaultPorts;
+
+    // A plain service on port 80 and one with an untrusted certificate on 443, both on
+    // 127.0.0.1; nothing (with the reason in `why`) when either port cannot be had.
+    static std::optional<DefaultPorts> on_default_ports(std::string& why);
 
     ~StandInService()
     {
@@ -92,6 +116,19 @@ public:
     // Lets a request held by a reply's "hold_until_file" or "body_holds" under this name
     // go on.
     void release(const std::string& name) const { std::ofstream(m_work / name).put('\n'); }
+
+    // Whether a client connected, waiting up to 30 s: a client that refused the certificate
+    // may have given up before the service noted its connection.
+    bool saw_connection() const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!std::filesystem::exists(m_work / "connections")) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
 
     // Every request received so far, oldest first.
     std::vector<nlohmann::json> requests() const
@@ -131,5 +168,23 @@ private:
     std::filesystem::path m_work;
     std::optional<int> m_port;
 };
+
+struct StandInService::DefaultPorts {
+    std::unique_ptr<StandInService> plain;
+    std::unique_ptr<StandInService> secure;
+};
+
+inline std::optional<StandInService::DefaultPorts> StandInService::on_default_ports(std::string& why)
+{
+    try {
+        DefaultPorts ports;
+        ports.plain = std::make_unique<StandInService>(Scheme::http, 80);
+        ports.secure = std::make_unique<StandInService>(Scheme::https_self_signed, 443);
+        return ports;
+    } catch (const PortUnavailable& e) {
+        why = e.what();
+        return std::nullopt;
+    }
+}
 
 } // namespace test_support

@@ -56,11 +56,17 @@ inline std::vector<std::string> path_texts(const std::vector<std::filesystem::pa
 class UploadRig {
 public:
     // `api_key` empty saves a configuration with nobody logged in.
-    explicit UploadRig(std::string api_key = std::string(rig_api_key))
+    explicit UploadRig(std::string api_key = std::string(rig_api_key)) : m_api_key(std::move(api_key))
     {
         std::filesystem::create_directories(m_temp / "tmp");
         std::filesystem::create_directories(m_sources / "src");
-        json saved = {{"server_url", service.url() + "//"}, {"api_key", api_key}, {"username", "rig"},
+        save_server_url(service.url() + "//");
+    }
+
+    // Saves the configuration with this service address; servers started later use it.
+    void save_server_url(const std::string& url) const
+    {
+        json saved = {{"server_url", url}, {"api_key", m_api_key}, {"username", "rig"},
                       {"org_name", ""}, {"admin_name", ""}, {"role", ""}};
         std::filesystem::create_directories(config::config_dir());
         std::ofstream(config::config_file_path(), std::ios::binary) << saved.dump(2);
@@ -154,6 +160,7 @@ public:
     StandInService service;
 
 private:
+    std::string m_api_key;
     ScratchDir m_temp;
     ScopedEnv m_tmpdir{"TMPDIR", platform::path_to_utf8(m_temp / "tmp")};
     ScopedEnv m_tmp{"TMP", platform::path_to_utf8(m_temp / "tmp")};

@@ -115,5 +115,31 @@ TEST_F(AccountRedirectTest, FollowedWithinTheOriginRefusedElsewhere)
     }
 }
 
+// A service saved as plain http on port 80 that moves the login up to https on 443: the
+// login follows it there and fails only at the stand-in's untrusted certificate.
+TEST_F(AccountRouteTest, LoginFollowsHttpUpToHttpsOnTheDefaultPorts)
+{
+    std::string why;
+    const auto ports = test_support::StandInService::on_default_ports(why);
+    if (!ports)
+        GTEST_SKIP() << why;
+    ports->plain->script({{"POST /api/desktop/auth",
+                    {{"status", 308},
+                     {"headers", {{"Location", "https://127.0.0.1/api/desktop/auth"}}},
+                     {"json", json::object()}}}});
+    set_memory_config(memory_config_with_url("http://127.0.0.1/"));
+
+    const LocalReply reply = login(R"({"username":"kim","password":"pw-1234"})");
+    EXPECT_EQ(reply.status, 401) << reply.raw_body;
+    const std::string detail = reply.body.is_object() ? reply.body.value("detail", "") : "";
+    const std::string prefix = "서버 연결 실패 (http://127.0.0.1): ";
+    EXPECT_TRUE(detail.starts_with(prefix) && detail.size() > prefix.size()) << detail;
+    EXPECT_EQ(detail.find("redirect refused"), std::string::npos) << detail;
+    EXPECT_EQ(ports->plain->requests().size(), 1u);
+    EXPECT_TRUE(ports->secure->saw_connection()) << "no connection reached port 443";
+    EXPECT_TRUE(ports->secure->requests().empty());
+    EXPECT_EQ(saved_file(), std::nullopt);
+}
+
 } // namespace
 } // namespace uploader_test

@@ -67,9 +67,10 @@ std::string drain(MultipartBody& body, std::size_t piece)
     }
 }
 
-uploader::FileReader string_reader(std::shared_ptr<std::string> data)
+// Reads `data` from `pos`, which the test may move.
+uploader::FileReader string_reader(std::shared_ptr<std::string> data,
+                                   std::shared_ptr<std::size_t> pos = std::make_shared<std::size_t>(0))
 {
-    auto pos = std::make_shared<std::size_t>(0);
     return [data, pos](std::span<char> dest) -> core::Result<std::size_t> {
         const auto n = std::min(dest.size(), data->size() - *pos);
         std::copy_n(data->data() + *pos, n, dest.data());
@@ -78,12 +79,20 @@ uploader::FileReader string_reader(std::shared_ptr<std::string> data)
     };
 }
 
+// The head of a body with one expiry field and a file part, as the job builds it.
+std::string form_head(std::string_view boundary, std::string_view expiry, std::string_view name,
+                      std::string_view type)
+{
+    std::string header;
+    uploader::write_form_field(header, boundary, "expiry_option", expiry);
+    uploader::write_file_part_head(header, boundary, name, type);
+    return header;
+}
+
 TEST(UploadBody, BodyBytesAndProgressMatchTheDeclaredTotal)
 {
     const std::string b = "----VANODuvidBoundaryabc";
-    std::string header;
-    uploader::write_form_field(header, b, "expiry_option", "30");
-    uploader::write_file_part_head(header, b, "report.pdf", "application/pdf");
+    const std::string header = form_head(b, "30", "report.pdf", "application/pdf");
     const auto trailer = uploader::make_trailer(b);
     const auto file = std::make_shared<std::string>("%PDF-1.4 bytes");
 
@@ -104,6 +113,75 @@ TEST(UploadBody, BodyBytesAndProgressMatchTheDeclaredTotal)
         EXPECT_EQ(body.stage(), MultipartBody::Stage::Done);
         std::string more(4, '\0');
         EXPECT_EQ(body.read(more).value_or(99), 0u);
+    }
+}
+
+// A body read partly (or wholly) and started again yields all of itself once more, and
+// the progress counts it once.
+TEST(UploadBody, RewindStartsTheBodyAgain)
+{
+    const std::string b = "----VANODuvidBoundary1f";
+    const std::string header = form_head(b, "7", "a.bin", "application/octet-stream");
+    const auto trailer = uploader::make_trailer(b);
+    const auto file = std::make_shared<std::string>(std::string(5000, 'x') + "end");
+    const std::string expected = header + *file + trailer;
+    struct Case {
+        std::string_view name;
+        std::size_t read_before; // bytes taken before the rewind
+    };
+    const Case cases[] = {
+        {"nothing read yet", 0},
+        {"inside the header", 10},
+        {"inside the file", header.size() + 100},
+        {"inside the trailer", header.size() + file->size() + 3},
+        {"the whole body", expected.size()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto progress = std::make_shared<std::atomic<std::uint64_t>>(1000); // an earlier body's count stays
+        auto pos = std::make_shared<std::size_t>(0);
+        MultipartBody body(header, trailer, progress, string_reader(file, pos), file->size(), [pos]() -> core::Result<void> {
+            *pos = 0;
+            return core::ok();
+        });
+        std::string taken;
+        std::string buf(97, '\0');
+        while (taken.size() < c.read_before) {
+            const auto n = body.read(std::span<char>(buf).first(std::min(buf.size(), c.read_before - taken.size())));
+            ASSERT_TRUE(n && *n > 0);
+            taken.append(buf.data(), *n);
+        }
+        ASSERT_TRUE(body.rewind());
+        EXPECT_EQ(progress->load(), 1000u);
+        EXPECT_EQ(drain(body, 64), expected);
+        EXPECT_EQ(progress->load(), 1000u + expected.size());
+    }
+}
+
+TEST(UploadBody, RewindThatCannotBeDoneChangesNothing)
+{
+    const auto progress = std::make_shared<std::atomic<std::uint64_t>>(0);
+    const auto file = std::make_shared<std::string>("file bytes");
+    struct Case {
+        std::string_view name;
+        uploader::FileRewinder rewind;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"no rewind", {}, "the upload cannot be read again from its start"},
+        {"the file cannot seek", []() -> core::Result<void> { return core::fail("seek failed"); }, "seek failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        progress->store(0);
+        MultipartBody body("HEAD", "TAIL", progress, string_reader(file), file->size(), c.rewind);
+        std::string buf(6, '\0');
+        EXPECT_EQ(body.read(buf).value_or(0), 4u);
+        const auto rewound = body.rewind();
+        ASSERT_FALSE(rewound);
+        EXPECT_EQ(rewound.error(), c.error);
+        EXPECT_EQ(progress->load(), 4u);
+        EXPECT_EQ(drain(body, 6), "file bytesTAIL");
     }
 }
 

@@ -479,10 +479,10 @@ TEST(UploadJob, DirectTargetPaths)
     }
 }
 
-// A redirect never carries the upload (or the key) elsewhere, and never turns it into a
-// bodiless GET: every kind, to the same service or to another one that would answer with a
-// link, ends the job in "error" naming the status, and nothing is copied.
-TEST(UploadJob, RedirectedUploadsFail)
+// A redirect never carries the upload (or the key) to another service, and never turns it
+// into a bodiless GET: those end the job in "error" naming the status, and nothing is
+// copied. A 307 or 308 to the same service gets the whole body again.
+TEST(UploadJob, RedirectedUploads)
 {
     UploadRig rig;
     const test_support::StandInService other;
@@ -493,45 +493,94 @@ TEST(UploadJob, RedirectedUploadsFail)
         int status;
         bool same_origin;
         bool location = true;
+        bool followed = false;
     };
     const Case cases[] = {
         {"302 with no Location and a link in its body", 302, true, false},
         {"308 with no Location and a link in its body", 308, true, false},
         {"301 to the same service", 301, true},  {"302 to the same service", 302, true},
-        {"303 to the same service", 303, true},  {"307 to the same service", 307, true},
-        {"308 to the same service", 308, true},  {"301 to another port", 301, false},
+        {"303 to the same service", 303, true},  {"307 to the same service", 307, true, true, true},
+        {"308 to the same service", 308, true, true, true},  {"301 to another port", 301, false},
         {"302 to another port", 302, false},     {"303 to another port", 303, false},
         {"307 to another port", 307, false},     {"308 to another port", 308, false},
     };
     ClipboardSpy clipboard;
-    const auto path = rig.put("a.pdf", "bytes of a");
+    const std::string bytes = pattern_bytes(300'000, 11);
+    const auto path = rig.put("a.pdf", bytes);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string location =
-            c.same_origin ? rig.base() + "/api/upload-moved" : other.url() + "/api/upload-document";
+        const std::string location = (c.same_origin ? rig.base() : other.url()) + "/api/upload-document";
         const json redirect = c.location ? json{{"status", c.status},
                                                 {"headers", {{"Location", location}}},
                                                 {"json", json::object()}}
                                          : json{{"status", c.status}, {"json", {{"short_code", "redirected"}}}};
-        rig.service.script({{"POST /api/upload-document", redirect},
-                            {"POST /api/upload-moved", link_reply},
-                            {"GET /api/upload-moved", link_reply}});
+        // Only a request sent again gets the link.
+        rig.service.script({{"POST /api/upload-document", {redirect, link_reply}},
+                            {"GET /api/upload-document", link_reply}});
         clipboard.clear();
         const auto other_before = other.requests().size();
+        const auto seen_before = rig.service.requests().size();
         rig.start({path});
         ASSERT_EQ(rig.start_upload(json::object()).status, 200);
         const json job = rig.wait_for_end();
+        EXPECT_EQ(other.requests().size(), other_before);
+        const auto seen = rig.service.requests();
+        if (c.followed) {
+            EXPECT_EQ(job.value("phase", ""), "done") << job.dump();
+            const json result = job.value("result", json());
+            EXPECT_EQ(result.is_object() ? result.value("short_code", "") : "", "redirected") << job.dump();
+            ASSERT_EQ(seen.size(), seen_before + 2);
+            test_support::expect_upload_record(
+                seen.back(), {"/api/upload-document", {{"expiry_option", "30"}}, "a.pdf", "application/pdf"}, &bytes);
+            // The count is that of the body sent last, not of both.
+            EXPECT_EQ(rig.server->state->upload_sent_bytes->load(), seen.back().value("body_size", 0u));
+            EXPECT_EQ(rig.server->state->upload_sent_bytes->load(), rig.server->state->upload_total_bytes->load());
+            continue;
+        }
         EXPECT_EQ(job.value("phase", ""), "error") << job.dump();
         const json error = job.value("error", json());
-        EXPECT_NE((error.is_string() ? error.get<std::string>() : "").find("HTTP " + std::to_string(c.status)),
-                  std::string::npos)
-            << job.dump();
+        const std::string text = error.is_string() ? error.get<std::string>() : "";
+        EXPECT_NE(text.find("HTTP " + std::to_string(c.status)), std::string::npos) << job.dump();
+        // A redirect that names where to go was refused: the upload was not cut off.
+        if (c.location) {
+            EXPECT_EQ(text, uploader::refused_redirect_text(static_cast<std::uint16_t>(c.status)));
+        }
         EXPECT_TRUE(job.value("result", json()).is_null());
         EXPECT_EQ(clipboard.sent(), std::nullopt);
-        EXPECT_EQ(other.requests().size(), other_before);
-        EXPECT_FALSE(std::ranges::any_of(rig.service.requests(),
-                                         [](const json& r) { return r.value("path", "") == "/api/upload-moved"; }));
+        EXPECT_EQ(seen.size(), seen_before + 1);
     }
+}
+
+// A service saved as plain http on port 80 that moves the upload up to https on 443 (the
+// usual setting of a server reached by an address typed without https): the upload goes
+// there with its body, and fails only at the stand-in's untrusted certificate.
+TEST(UploadJob, FollowsHttpUpToHttpsOnTheDefaultPorts)
+{
+    std::string why;
+    const auto ports = test_support::StandInService::on_default_ports(why);
+    if (!ports)
+        GTEST_SKIP() << why;
+    ports->plain->script({{"POST /api/upload-document",
+                    {{"status", 308},
+                     {"headers", {{"Location", "https://127.0.0.1:443/api/upload-document"}}},
+                     {"json", json::object()}}}});
+    UploadRig rig;
+    rig.save_server_url("http://127.0.0.1");
+    const std::string bytes = pattern_bytes(200'000, 3);
+    rig.start({rig.put("a.pdf", bytes)});
+    ASSERT_EQ(rig.start_upload({{"expiry_option", "30"}}).status, 200);
+    const json job = rig.wait_for_end();
+    EXPECT_EQ(job.value("phase", ""), "error") << job.dump();
+    const std::string error = job.value("error", "");
+    EXPECT_TRUE(error.starts_with(net_prefix) && error.size() > net_prefix.size()) << error;
+    EXPECT_EQ(error.find("redirect refused"), std::string::npos) << error;
+    const auto seen = ports->plain->requests();
+    ASSERT_EQ(seen.size(), 1u);
+    test_support::expect_upload_record(
+        seen[0], {"/api/upload-document", {{"expiry_option", "30"}}, "a.pdf", "application/pdf"}, &bytes);
+    EXPECT_TRUE(ports->secure->saw_connection()) << "no connection reached port 443";
+    EXPECT_TRUE(ports->secure->requests().empty());
+    EXPECT_TRUE(rig.service.requests().empty());
 }
 
 #ifndef _WIN32

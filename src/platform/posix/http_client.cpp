@@ -92,16 +92,6 @@ std::size_t read_body(char* buffer, std::size_t size, std::size_t count, void* u
     return given;
 }
 
-int seek_body(void* user, curl_off_t offset, int origin)
-{
-    auto& t = *static_cast<Transfer*>(user);
-    if (origin != SEEK_SET || offset < 0 || std::uint64_t(offset) > t.body_length
-        || !std::holds_alternative<std::string>(t.request->body))
-        return CURL_SEEKFUNC_CANTSEEK;
-    t.body_sent = std::uint64_t(offset);
-    return CURL_SEEKFUNC_OK;
-}
-
 std::size_t write_body(char* data, std::size_t size, std::size_t count, void* user)
 {
     auto& t = *static_cast<Transfer*>(user);
@@ -226,11 +216,11 @@ core::Result<void> configure(CURL* easy, const HttpRequest& request, const std::
         VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, upload_buffer_bytes)));
         VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_READFUNCTION, read_body)));
         VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_READDATA, &t)));
-        VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, seek_body)));
-        VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_SEEKDATA, &t)));
-    } else {
-        VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L)));
+        // No seek callback: libcurl rewinds a body only for redirects and authentication
+        // of its own and for a reused connection, none of which happen here (each request
+        // of a redirect is a new handle); a rewind it needed would fail the transfer.
     }
+    // A new handle sends GET unless told otherwise.
     if (request.method == "HEAD")
         VANO_TRY(check(curl_easy_setopt(easy, CURLOPT_NOBODY, 1L)));
     else if (request.method != (has_body ? "POST" : "GET"))
@@ -328,13 +318,14 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
         Hop hop = VANO_TRY(perform_once(request, url, m_timeouts));
         const auto location = hop.location ? std::optional<std::string_view>(*hop.location) : std::nullopt;
         auto step = next_redirect_step({.url = url, .method = request.method, .has_body = has_body,
-                                        .body_resendable = std::holds_alternative<std::string>(request.body),
+                                        .body_resendable = body_resendable(request),
                                         .policy = request.redirects, .redirects_done = redirects,
                                         .status = hop.response.status, .location = location});
         if (step.kind == RedirectStep::Kind::final_reply)
             return std::move(hop.response);
         if (step.kind == RedirectStep::Kind::refuse)
             return core::fail(std::move(step.message));
+        VANO_TRY(rewind_body(request));
         url = std::move(step.url);
     }
 }

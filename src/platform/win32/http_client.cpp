@@ -360,7 +360,7 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
         const std::string location_text = location ? win32::narrow(*location) : std::string();
         auto step = next_redirect_step(
             {.url = hop.url, .method = hop.method, .has_body = has_body,
-             .body_resendable = std::holds_alternative<std::string>(request.body), .policy = request.redirects,
+             .body_resendable = body_resendable(request), .policy = request.redirects,
              .redirects_done = redirects, .status = static_cast<std::uint16_t>(std::min<DWORD>(ex.status, 65535)),
              .location = location ? std::optional<std::string_view>(location_text) : std::nullopt});
         if (step.kind == RedirectStep::Kind::refuse)
@@ -376,6 +376,7 @@ core::Result<HttpResponse> HttpClient::perform(HttpRequest request) const
             read_body(ex.request.get(), cap, body_expected, response);
             return response;
         }
+        VANO_TRY(rewind_body(request));
         hop.url = std::move(step.url);
     }
 }
