@@ -2,6 +2,7 @@
 // received, what the state route shows, the clipboard, and the temporary archive.
 
 #include "support/as_written.h"
+#include "support/state_probe.h"
 #include "support/upload_rig.h"
 
 #include "config/selection.h"
@@ -202,11 +203,11 @@ TEST(UploadJob, SingleFileOutcomes)
         ASSERT_EQ(uploads.size(), before + 1);
         if (c.dropped) {
             EXPECT_EQ(uploads.back().value("body_size", 0), 100);
-            EXPECT_LT(server.state->upload_sent_bytes->load(), server.state->upload_total_bytes->load());
+            EXPECT_LT(server::ServerStateProbe::counters(*server.state).upload_sent_bytes->load(), server::ServerStateProbe::counters(*server.state).upload_total_bytes->load());
         } else {
             test_support::expect_upload_record(uploads.back(), c.want, &bytes);
-            EXPECT_EQ(server.state->upload_sent_bytes->load(), server.state->upload_total_bytes->load());
-            EXPECT_EQ(server.state->upload_total_bytes->load(), uploads.back().value("body_size", 0u));
+            EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_sent_bytes->load(), server::ServerStateProbe::counters(*server.state).upload_total_bytes->load());
+            EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_total_bytes->load(), uploads.back().value("body_size", 0u));
         }
 
         if (c.result.is_null()) {
@@ -286,7 +287,7 @@ TEST(UploadJob, ArchivesCarryTheSources)
         ASSERT_EQ(rig.start_upload({{"expiry_option", "30"}}).status, 200);
         const json job = rig.wait_for_end();
         EXPECT_EQ(field(job, "phase"), c.success ? "done" : "error") << job.dump();
-        EXPECT_EQ(server.state->zip_done_bytes->load(), server.state->zip_total_bytes->load());
+        EXPECT_EQ(server::ServerStateProbe::counters(*server.state).zip_done_bytes->load(), server::ServerStateProbe::counters(*server.state).zip_total_bytes->load());
 
         const auto rec = rig.uploads().back();
         test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, c.file_name,
@@ -402,8 +403,8 @@ TEST(UploadJob, ProgressWhileTheServiceReadsSlowly)
     const auto rec = rig.uploads().back();
     test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, "big.pdf",
                                              "application/pdf"}, &bytes);
-    EXPECT_EQ(server.state->upload_sent_bytes->load(), rec.value("body_size", 0u));
-    EXPECT_EQ(server.state->upload_total_bytes->load(), rec.value("body_size", 0u));
+    EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_sent_bytes->load(), rec.value("body_size", 0u));
+    EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_total_bytes->load(), rec.value("body_size", 0u));
 }
 
 // The job on its own, on a state that still holds the figures of an earlier upload: a
@@ -427,14 +428,18 @@ TEST(UploadJob, ProgressCountsFromZeroAfterAnEarlierUpload)
         SCOPED_TRACE(c.name);
         rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "t"}}}}}});
         auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<fs::path>{});
-        state->upload_sent_bytes->store(c.earlier_sent);
-        state->upload_total_bytes->store(c.earlier_total);
-        uploader::run_upload_job(state, config::config_snapshot(state->config), config::analyze_selection({tiny}),
-                                 {tiny}, std::nullopt, "30", std::nullopt);
-        EXPECT_EQ(server::job_snapshot(*state).phase, "done");
+        const auto target = config::analyze_selection({tiny});
+        auto job = server::ServerState::begin_job(state, target);
+        ASSERT_TRUE(job);
+        // Left by an earlier job after the start reset them: the job's own reset counts.
+        server::ServerStateProbe::counters(*state).upload_sent_bytes->store(c.earlier_sent);
+        server::ServerStateProbe::counters(*state).upload_total_bytes->store(c.earlier_total);
+        uploader::run_upload_job(std::move(*job), state->config_snapshot(), target, {tiny}, std::nullopt, "30",
+                                 std::nullopt);
+        EXPECT_EQ(state->job_view().phase, "done");
         const auto body_size = rig.uploads().back().value("body_size", std::uint64_t{0});
-        EXPECT_EQ(state->upload_sent_bytes->load(), body_size);
-        EXPECT_EQ(state->upload_total_bytes->load(), body_size);
+        EXPECT_EQ(server::ServerStateProbe::counters(*state).upload_sent_bytes->load(), body_size);
+        EXPECT_EQ(server::ServerStateProbe::counters(*state).upload_total_bytes->load(), body_size);
     }
 }
 
@@ -463,9 +468,11 @@ TEST(UploadJob, DirectTargetPaths)
         const auto before = rig.uploads().size();
         auto target = config::analyze_selection({a});
         auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<fs::path>{});
-        uploader::run_upload_job(state, config::config_snapshot(state->config), target, c.paths, std::nullopt, "30",
+        auto handle = server::ServerState::begin_job(state, target);
+        ASSERT_TRUE(handle);
+        uploader::run_upload_job(std::move(*handle), state->config_snapshot(), target, c.paths, std::nullopt, "30",
                                  std::nullopt);
-        const auto job = server::job_snapshot(*state);
+        const auto job = state->job_view();
         ASSERT_EQ(rig.uploads().size(), before + (c.sent ? 1 : 0));
         if (c.sent) {
             EXPECT_EQ(job.phase, "done");
