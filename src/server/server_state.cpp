@@ -141,13 +141,9 @@ std::uint64_t ServerState::store_paths(Selection& sel, std::vector<std::filesyst
 
 config::TargetSummary ServerState::replace_selection(std::vector<std::filesystem::path> paths)
 {
-    ScanStore known, found;
-    {
-        auto lock = m_selection.lock();
-        if (!lock.poisoned())
-            known = lock->scans;
-    }
-    auto analysis = analyse(paths, known, found);
+    // A pick is the user choosing afresh: every item is scanned as it is now.
+    ScanStore found;
+    auto analysis = analyse(paths, {}, found);
     {
         auto lock = m_selection.lock();
         if (!lock.poisoned()) {
