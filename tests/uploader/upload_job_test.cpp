@@ -309,6 +309,77 @@ TEST(UploadJob, ArchivesCarryTheSources)
     }
 }
 
+// Of several selected items, those the archive leaves out (ignored names, links) are
+// neither counted nor named: the page's summary and the upload show the items sent, and
+// a selection left with one file goes out as that file.
+TEST(UploadJob, LeftOutItemsAreNeitherCountedNorSent)
+{
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> selected;
+        bool needs_links;
+        std::string display_name;
+        std::uint64_t item_count;
+        std::string endpoint, file_name, content_type;
+        std::set<std::string> entries; // of the archive; empty for a file sent as it is
+    };
+    const Case cases[] = {
+        {"an ignored name beside a document", {"Thumbs.db", "a.pdf"}, false, "a.pdf", 1, "/api/upload-document",
+         "a.pdf", "application/pdf", {}},
+        {"an ignored name beside a clip", {"._clip.mp4", "clip.mp4"}, false, "clip.mp4", 1, "/api/upload-video",
+         "clip.mp4", "video/mp4", {}},
+        {"an ignored name beside a file to pack", {"note.bin", "desktop.ini"}, false, "note.bin", 1,
+         "/api/upload-document", "note.zip", "application/zip", {"note.bin"}},
+        {"an ignored name first of three", {"desktop.ini", "b.txt", "note.bin"}, false, "b 외 1개 항목", 2,
+         "/api/upload-document", "b_외_1건.zip", "application/zip", {"b.txt", "note.bin"}},
+        {"a link to a folder beside a file", {"note.bin", "folder_link"}, true, "note.bin", 1, "/api/upload-document",
+         "note.zip", "application/zip", {"note.bin"}},
+        {"a link to a document first", {"doc_link.pdf", "a.pdf"}, true, "a.pdf", 1, "/api/upload-document", "a.pdf",
+         "application/pdf", {}},
+    };
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    for (const char* name : {"Thumbs.db", "desktop.ini", "._clip.mp4"})
+        rig.put(name, "left out");
+    rig.put("a.pdf", "%PDF document");
+    rig.put("clip.mp4", pattern_bytes(4000, 5));
+    rig.put("note.bin", "note");
+    rig.put("b.txt", "bravo");
+    rig.put("Docs/inner.txt", "inner");
+    const bool links = test_support::try_symlink(rig.source("Docs"), rig.source("folder_link"), true) &&
+                       test_support::try_symlink(rig.source("a.pdf"), rig.source("doc_link.pdf"), false);
+    rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "d"}}}}},
+                        {"POST /api/upload-video", {{"json", {{"short_code", "v"}}}}}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needs_links && !links)
+            continue;
+        std::vector<fs::path> paths;
+        for (const auto& s : c.selected)
+            paths.push_back(rig.source(s));
+        rig.start(paths);
+        const json target = field(rig.api("GET", "/api/local/state").body, "target");
+        EXPECT_EQ(field(target, "display_name"), c.display_name);
+        EXPECT_EQ(field(target, "item_count"), c.item_count);
+        EXPECT_EQ(field(target, "upload_filename"), c.file_name);
+        ASSERT_EQ(rig.start_upload(json::object()).status, 200);
+        ASSERT_EQ(field(rig.wait_for_end(), "phase"), "done");
+
+        const auto rec = rig.uploads().back();
+        const std::string sent = test_support::file_bytes(rig.source(c.file_name));
+        test_support::expect_upload_record(rec, {c.endpoint, {{"expiry_option", "30"}}, c.file_name, c.content_type},
+                                           c.entries.empty() ? &sent : nullptr);
+        if (c.entries.empty())
+            continue;
+        std::set<std::string> names;
+        for (const auto& e : field(field(field(field(rec, "multipart"), "parts").back(), "zip"), "entries"))
+            names.insert(field(e, "name").get<std::string>());
+        EXPECT_EQ(names, c.entries);
+    }
+    if (!links)
+        GTEST_SKIP() << "symbolic links cannot be created here; the other cases ran";
+}
+
 #ifndef _WIN32
 
 // Opening a FIFO for reading waits for a writer: packing one would hold the job in
