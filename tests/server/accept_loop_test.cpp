@@ -2,6 +2,11 @@
 #include "local_server.h"
 #include "support/state_probe.h"
 
+#include "platform/unicode.h"
+
+#include <fstream>
+#include <future>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -114,6 +119,25 @@ TEST_F(AcceptLoopTest, NeverEndsForIdlenessWhileAJobIsBusy)
         EXPECT_FALSE(srv.stopped_within(600ms));
     }
     server::ServerStateProbe::job(*srv.state).lock()->phase = "done";
+    EXPECT_TRUE(srv.stopped_within(10s));
+}
+
+// A hand-off whose analysis is still running is a selection the page has yet to show.
+TEST_F(AcceptLoopTest, NeverEndsForIdlenessWhileAnAnalysisRuns)
+{
+    std::promise<void> go;
+    std::shared_future<void> gate = go.get_future().share();
+    test::LocalServer srv({}, true, short_times(100, 100), [&](server::ServerState& state) {
+        server::ServerStateProbe::before_analysis(state, [gate] { (void)gate.wait_for(60s); });
+    });
+    const auto file = home.dir() / "a.pdf";
+    std::ofstream(file) << "a";
+    ASSERT_NE(srv.call("POST", "/api/local/add-paths",
+                       R"({"paths": [")" + platform::path_to_utf8(file) + R"("]})")
+                  .find(" 200 "),
+              std::string::npos);
+    EXPECT_FALSE(srv.stopped_within(600ms));
+    go.set_value();
     EXPECT_TRUE(srv.stopped_within(10s));
 }
 

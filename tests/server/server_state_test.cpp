@@ -89,4 +89,31 @@ TEST(ServerStateTest, PoisonedLocksFallBack)
     EXPECT_EQ(Probe::config(state).lock()->api_key, "held");
 }
 
+// A job handle frees the one slot itself: dropped before its last write, as when no
+// thread could be started for it, it also ends the record as "error".
+TEST(ServerStateTest, JobHandleFreesTheSlot)
+{
+    test::TempConfigHome home;
+    auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<std::filesystem::path>{});
+    const auto target = config::analyze_selection({});
+    {
+        auto job = server::ServerState::begin_job(state, target);
+        ASSERT_TRUE(job);
+        EXPECT_TRUE(state->job_running());
+        EXPECT_EQ(state->job_view().phase, "uploading");
+        EXPECT_FALSE(server::ServerState::begin_job(state, target)) << "one job at a time";
+    }
+    EXPECT_FALSE(state->job_running());
+    const auto dropped = state->job_view();
+    EXPECT_EQ(dropped.phase, "error");
+    EXPECT_EQ(dropped.error, std::string(server::JOB_NOT_STARTED_MESSAGE));
+
+    auto job = server::ServerState::begin_job(state, target);
+    ASSERT_TRUE(job);
+    job->finish([](server::JobState& record) { record.phase = "done"; });
+    EXPECT_FALSE(state->job_running());
+    { auto moved = std::move(*job); }
+    EXPECT_EQ(state->job_view().phase, "done") << "a finished job's handle writes nothing more";
+}
+
 } // namespace
