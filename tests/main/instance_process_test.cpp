@@ -50,9 +50,16 @@ std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& to
     return nlohmann::json::parse(reply->body, nullptr, false);
 }
 
+// The paths of the instance's target once its analysis has caught up with the stored
+// selection (a hand-off is analysed after its answer).
 std::vector<std::string> selected_paths(const app::ActiveSession& session)
 {
-    const auto state = call_api(session.port, session.token, "GET", "/api/local/state");
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    auto state = call_api(session.port, session.token, "GET", "/api/local/state");
+    while (state && !state->value("selection_ready", true) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        state = call_api(session.port, session.token, "GET", "/api/local/state");
+    }
     std::vector<std::string> out;
     if (state && state->contains("target"))
         for (const auto& p : field(field(*state, "target"), "paths"))
