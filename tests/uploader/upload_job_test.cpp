@@ -611,8 +611,9 @@ TEST(UploadJob, RedirectedUploads)
             test_support::expect_upload_record(
                 seen.back(), {"/api/upload-document", {{"expiry_option", "30"}}, "a.pdf", "application/pdf"}, &bytes);
             // The count is that of the body sent last, not of both.
-            EXPECT_EQ(rig.server->state->upload_sent_bytes->load(), seen.back().value("body_size", 0u));
-            EXPECT_EQ(rig.server->state->upload_sent_bytes->load(), rig.server->state->upload_total_bytes->load());
+            const auto& counters = server::ServerStateProbe::counters(*rig.server->state);
+            EXPECT_EQ(counters.upload_sent_bytes->load(), seen.back().value("body_size", 0u));
+            EXPECT_EQ(counters.upload_sent_bytes->load(), counters.upload_total_bytes->load());
             continue;
         }
         EXPECT_EQ(job.value("phase", ""), "error") << job.dump();
