@@ -71,7 +71,7 @@ int main(int argc, char** argv)
         const auto t1 = Clock::now();
         (void)server::handle_add_paths(state, one);
         const double one_ms = ms_since(t1);
-        const auto kept = server::paths_snapshot(*state).size();
+        const auto kept = state->selection_view().paths.size();
         if (kept != static_cast<std::size_t>(n) + 1) {
             std::fprintf(stderr, "selection holds %zu paths, not %d\n", kept, n + 1);
             fs::remove_all(root);
