@@ -19,7 +19,8 @@ else()
     UploadFailure failure_test.mjs
     StartAndMessages start_test.mjs
     Layout layout_test.mjs
-    ClipboardFailure clipboard_test.mjs)
+    ClipboardFailure clipboard_test.mjs
+    SelectionHandOff selection_test.mjs)
 endif()
 
 while(_browser_tests)

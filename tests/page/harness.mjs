@@ -191,17 +191,22 @@ export class Program {
       clearTimeout(timer);
     }
   }
-  // One call of the local API with the page's headers: the reply's JSON, or null.
-  async api(method, route) {
+  // One call of the local API with the page's headers: the reply's JSON, or null. A POST
+  // sends `body` (an empty object when not given).
+  async api(method, route, body = {}) {
     const url = new URL(this.url);
     try {
-      const reply = await fetch(url.origin + route, { method, body: method === "POST" ? "{}" : undefined,
+      const reply = await fetch(url.origin + route, { method, body: method === "POST" ? JSON.stringify(body) : undefined,
         signal: AbortSignal.timeout(WAIT_MS),
         headers: { "X-Local-Token": url.searchParams.get("token"), "Content-Type": "application/json" } });
       return await reply.json();
     } catch {
       return null;
     }
+  }
+  // Hands paths over from outside, as a second process of the program does.
+  async handOver(paths, replace = false) {
+    return this.api("POST", "/api/local/add-paths", { paths, replace });
   }
   // Asks the program to end through its quit route (the only way to reach the Windows
   // program behind cmd); a failure is ignored.

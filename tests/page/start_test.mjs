@@ -42,9 +42,17 @@ test("the start button stays disabled until its call has answered; a double-clic
   assert.equal(await startDisabled(page), true, "a re-render enabled the button while its call is open");
   await page.click("#start-upload-btn", { force: true });
   release();
-  await page.locator("#done-view").waitFor({ state: "visible" });
+  // The held call reaches the server after the selection has changed: it is refused, as it
+  // asks for what the page showed at the press, and the button opens again.
+  await waitText(page, "#duvid-err", "⚠️ 선택한 항목이 바뀌었습니다. 바뀐 선택을 확인한 뒤 다시 시작해 주세요.");
+  await waitFor("the start button", async () => !(await startDisabled(page)));
   assert.equal(countRequests(s, "/api/local/start-upload"), 1);
+  assert.equal(s.service.requests("POST /api/upload-document").length, 0);
+  await page.dblclick("#start-upload-btn");
+  await page.locator("#done-view").waitFor({ state: "visible" });
+  assert.equal(countRequests(s, "/api/local/start-upload"), 2);
   assert.equal(s.service.requests("POST /api/upload-document").length, 1);
+  assert.equal(s.service.requests("POST /api/upload-document")[0].multipart.parts.at(-1).filename, "다음.pdf");
 
   // The next share screen shows no refusal of a second start.
   s.shell.answerPick(false, [s.file("보고서.pdf")]);

@@ -162,6 +162,7 @@ TEST(Page, EveryCallReachesARoute)
         "/api/local/state", "/api/local/heartbeat", "/api/local/login", "/api/local/logout",
         "/api/local/install-menu", "/api/local/uninstall-menu", "/api/local/copy", "/api/local/pick",
         "/api/local/quit", "/api/local/add-paths", "/api/local/check-code", "/api/local/start-upload",
+        "/api/local/selection-version",
     };
     std::set<std::string> found;
     for (const auto& [path, method] : calls)

@@ -163,6 +163,11 @@ TEST_F(RequestTest, RawRequestsGetExactReplies)
         {"request line one past the line cap", heartbeat_line_of(server::MAX_LINE_BYTES + 1) + auth + "\r\n", "", false},
         {"head at the head cap", heartbeat_head_of(server::MAX_HEAD_BYTES, auth), json_raw(200, "OK", heartbeat_json), true},
         {"head one past the head cap", heartbeat_head_of(server::MAX_HEAD_BYTES + 1, auth), "", false},
+        // The caps' values themselves, not only how they are applied: 32 KiB a line, 64 KiB a head.
+        {"header line of 32 KiB", hb(auth + pad_line(32'768)), json_raw(200, "OK", heartbeat_json), true},
+        {"header line of 32 KiB and one byte", hb(auth + pad_line(32'769)), "", false},
+        {"head of 64 KiB", heartbeat_head_of(65'536, auth), json_raw(200, "OK", heartbeat_json), true},
+        {"head of 64 KiB and one byte", heartbeat_head_of(65'537, auth), "", false},
         {"wrong header token, body never sent", hb("X-Local-Token: nope\r\nContent-Length: 100\r\n"), json_raw(403, "Forbidden", forbidden_json), false},
         {"wrong page token, body never sent", "GET /?token=nope HTTP/1.1\r\nContent-Length: 100\r\n\r\n", text_403_raw(), false},
         {"right page token, body never sent", "GET /?token=" + T + " HTTP/1.1\r\nContent-Length: 100\r\n\r\n", "", false},
