@@ -4,10 +4,10 @@
 #include "platform/fs.h"
 
 #include "platform/os_error.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/os_path.h"
 
 #include <windows.h>
-
 
 namespace platform {
 
@@ -18,30 +18,7 @@ namespace {
 constexpr DWORD name_surrogate_bit = 0x20000000;
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-class Handle {
-public:
-    explicit Handle(HANDLE h) : m_h(h) {}
-    ~Handle()
-    {
-        if (valid())
-            CloseHandle(m_h);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool valid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-    HANDLE get() const { return m_h; }
-    core::Result<void> close()
-    {
-        const HANDLE h = m_h;
-        m_h = INVALID_HANDLE_VALUE;
-        if (!CloseHandle(h))
-            return core::fail(last_os_error_text());
-        return core::ok();
-    }
-
-private:
-    HANDLE m_h;
-};
+using win32::Handle;
 
 // A drive's root keeps its separator: without it the path names the volume.
 std::wstring without_trailing_separators(std::wstring p)
