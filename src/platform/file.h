@@ -13,7 +13,7 @@ namespace platform {
 // has no such lock).
 enum class WriteSharing {
     everyone,     // others may read, write and delete it meanwhile
-    readers_only, // others may only read it; writes, deletes and renames wait for its close
+    readers_only, // others may only read it; opening it to write, delete or rename fails
 };
 
 // Owns one OS file handle; move-only; the destructor closes it. Failures are the OS
