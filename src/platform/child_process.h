@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ public:
     [[nodiscard]] static core::Result<ChildProcess> start(const std::filesystem::path& program,
                                                           const std::vector<std::string>& args);
 
-    ChildProcess() = default;
+    ChildProcess();
     // Kills a child that is still running, then closes everything. On Windows the
     // processes that the child started end too (they share its job object).
     ~ChildProcess();
@@ -49,14 +50,14 @@ public:
     [[nodiscard]] std::uint32_t pid() const;
 
 private:
-    void release();
-    void pump(std::chrono::milliseconds timeout);
+    // The child and our ends of its output pipes, as the OS has them; the child is
+    // killed and reaped when they go.
+    struct Os;
 
-    std::intptr_t m_process = -1; // pid on POSIX, process HANDLE on Windows
-    std::intptr_t m_out = -1;     // read ends: fd or HANDLE
-    std::intptr_t m_err = -1;
-    std::intptr_t m_job = -1; // Windows: the job object that holds the child's descendants
-    std::optional<int> m_exit_code;
+    void pump(std::chrono::milliseconds timeout);
+    [[nodiscard]] bool stdout_open() const;
+
+    std::unique_ptr<Os> m_os;
     std::string m_out_buffer;
     std::string m_err_buffer;
 };

@@ -4,30 +4,6 @@
 
 namespace platform {
 
-ChildProcess::~ChildProcess() { release(); }
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : m_process(std::exchange(other.m_process, -1)), m_out(std::exchange(other.m_out, -1)),
-      m_err(std::exchange(other.m_err, -1)), m_job(std::exchange(other.m_job, -1)), m_exit_code(other.m_exit_code),
-      m_out_buffer(std::move(other.m_out_buffer)), m_err_buffer(std::move(other.m_err_buffer))
-{
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
-{
-    if (this != &other) {
-        release();
-        m_process = std::exchange(other.m_process, -1);
-        m_out = std::exchange(other.m_out, -1);
-        m_err = std::exchange(other.m_err, -1);
-        m_job = std::exchange(other.m_job, -1);
-        m_exit_code = other.m_exit_code;
-        m_out_buffer = std::move(other.m_out_buffer);
-        m_err_buffer = std::move(other.m_err_buffer);
-    }
-    return *this;
-}
-
 core::Result<std::string> ChildProcess::read_stdout_line(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -37,7 +13,7 @@ core::Result<std::string> ChildProcess::read_stdout_line(std::chrono::millisecon
             m_out_buffer.erase(0, nl + 1);
             return line;
         }
-        if (m_out == -1)
+        if (!stdout_open())
             return core::fail("standard output ended before a line feed");
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline)

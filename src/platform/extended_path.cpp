@@ -11,9 +11,9 @@ constexpr std::wstring_view extended_unc_prefix = L"\\\\?\\UNC\\";
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-bool is_drive_letter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-bool has_drive(std::wstring_view p) { return p.size() >= 2 && is_drive_letter(p[0]) && p[1] == L':'; }
+// Win32 takes any character before a colon as a drive, letter or not ("1:\x", "@:x"): such
+// a path names no file of the current folder, not even an alternate stream of one.
+bool has_drive(std::wstring_view p) { return p.size() >= 2 && !is_separator(p[0]) && p[1] == L':'; }
 
 wchar_t upper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 

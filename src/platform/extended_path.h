@@ -15,6 +15,7 @@ namespace platform {
 // resolved (".." never climbs above the drive root or the share), and a relative path
 // ("a\b", "\a" on the current drive, "C:a") is taken against `current_dir`, an absolute
 // path. "C:a" on a drive other than that of `current_dir` starts at that drive's root.
+// As in Win32, any character but a separator before a colon is a drive ("1:\x" too).
 // A trailing separator is kept. Returned as they are: an empty path, a path that already
 // has the "\\?\" or "\??\" prefix, and device paths such as "\\.\pipe\name" or "\\.\NUL"
 // (with forward slashes turned into backslashes).

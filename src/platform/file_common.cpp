@@ -4,14 +4,14 @@
 
 namespace platform {
 
-File::~File() { close(); }
+File::~File() { (void)close(); }
 
 File::File(File&& other) noexcept : m_handle(std::exchange(other.m_handle, invalid_handle)) {}
 
 File& File::operator=(File&& other) noexcept
 {
     if (this != &other) {
-        close();
+        (void)close();
         m_handle = std::exchange(other.m_handle, invalid_handle);
     }
     return *this;

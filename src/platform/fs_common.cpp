@@ -2,11 +2,58 @@
 #include "platform/fs.h"
 
 #include "platform/clock.h"
+#include "platform/file.h"
 
 #include <atomic>
 #include <chrono>
 
 namespace platform {
+
+namespace {
+
+constexpr std::size_t read_piece = 64 * 1024;
+
+enum class Durability { none, synced };
+
+core::Result<void> write_whole(const std::filesystem::path& path, std::string_view bytes, Durability durability)
+{
+    // Nobody else writes, removes or renames it before it is whole.
+    auto file = VANO_TRY(File::create_write(path, WriteSharing::readers_only));
+    while (!bytes.empty()) {
+        const std::size_t n = VANO_TRY(file.write(bytes.data(), bytes.size()));
+        if (n == 0)
+            return core::fail("failed to write whole buffer");
+        bytes.remove_prefix(n);
+    }
+    if (durability == Durability::synced)
+        VANO_TRY(file.sync());
+    return file.close();
+}
+
+} // namespace
+
+core::Result<std::string> read_file(const std::filesystem::path& path)
+{
+    auto file = VANO_TRY(File::open_read(path));
+    std::string out;
+    char buf[read_piece];
+    for (;;) {
+        const std::size_t n = VANO_TRY(file.read(buf, sizeof buf));
+        if (n == 0)
+            return out;
+        out.append(buf, n);
+    }
+}
+
+core::Result<void> write_file(const std::filesystem::path& path, std::string_view bytes)
+{
+    return write_whole(path, bytes, Durability::none);
+}
+
+core::Result<void> write_file_synced(const std::filesystem::path& path, std::string_view bytes)
+{
+    return write_whole(path, bytes, Durability::synced);
+}
 
 core::Result<std::filesystem::path> absolute_path(const std::filesystem::path& path)
 {

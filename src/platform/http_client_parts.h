@@ -1,6 +1,7 @@
 #pragma once
 // Pieces that both HTTP client implementations share. Header of src/platform only.
 
+#include "core/ascii.h"
 #include "platform/http_client.h"
 
 #include <algorithm>
@@ -14,10 +15,7 @@ namespace platform::http_parts {
 // ASCII letters compared without case, as HTTP compares header names and schemes.
 inline bool equals_ignoring_case(std::string_view a, std::string_view b)
 {
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
+    return std::ranges::equal(a, b, [](char x, char y) { return core::ascii_lower(x) == core::ascii_lower(y); });
 }
 
 inline bool starts_with_ignoring_case(std::string_view text, std::string_view prefix)

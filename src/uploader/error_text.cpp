@@ -1,5 +1,6 @@
 #include "uploader/error_text.h"
 
+#include "core/ascii.h"
 #include "core/utf8.h"
 
 #include <algorithm>
@@ -10,8 +11,6 @@ namespace uploader {
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
 // Position of `needle` (lower-case ASCII) in `text` from `from`, letters compared without case.
 std::size_t find_ignoring_case(std::string_view text, std::string_view needle, std::size_t from = 0)
 {
@@ -19,7 +18,7 @@ std::size_t find_ignoring_case(std::string_view text, std::string_view needle, s
         return std::string_view::npos;
     for (std::size_t i = from; i + needle.size() <= text.size(); ++i) {
         std::size_t k = 0;
-        while (k < needle.size() && lower(text[i + k]) == needle[k])
+        while (k < needle.size() && core::ascii_lower(text[i + k]) == needle[k])
             ++k;
         if (k == needle.size())
             return i;

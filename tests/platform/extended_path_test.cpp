@@ -1,6 +1,17 @@
 #include "platform/extended_path.h"
 
+#ifdef _WIN32
+#include "platform/process.h"
+#include "platform/unicode.h"
+
+#include "support/scratch_dir.h"
+#endif
+
 #include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -36,6 +47,14 @@ TEST(ExtendedPath, SpellsEveryFormAsWritten)
         {"drive-relative on the current drive", L"c:f.txt", L"C:\\work", L"\\\\?\\C:\\work\\f.txt"},
         {"drive-relative on another drive", L"E:f.txt", L"C:\\work", L"\\\\?\\E:\\f.txt"},
         {"drive alone is its current folder", L"C:", L"C:\\work", L"\\\\?\\C:\\work"},
+        {"last capital letter", L"Z:\\tmp", L"C:\\work", L"\\\\?\\Z:\\tmp"},
+        {"character before the capitals", L"@:\\x", L"C:\\work", L"\\\\?\\@:\\x"},
+        {"character after the capitals", L"[:x", L"C:\\work", L"\\\\?\\[:\\x"},
+        {"character before the small letters", L"`:\\x", L"C:\\work", L"\\\\?\\`:\\x"},
+        {"character after the small letters", L"{:x", L"C:\\work", L"\\\\?\\{:\\x"},
+        {"digit is a drive, not a stream of a file", L"1:stream", L"C:\\work", L"\\\\?\\1:\\stream"},
+        {"colon alone is a name", L":", L"C:\\work", L"\\\\?\\C:\\work\\:"},
+        {"separator before a colon is no drive", L"\\:x", L"C:\\work", L"\\\\?\\C:\\:x"},
         {"share", L"\\\\server\\share\\d\\f.txt", L"C:\\", L"\\\\?\\UNC\\server\\share\\d\\f.txt"},
         {"share with forward slashes", L"//server/share/d/NUL.txt", L"C:\\", L"\\\\?\\UNC\\server\\share\\d\\NUL.txt"},
         {"dot-dot stops at the share", L"\\\\server\\share\\d\\..\\..\\f", L"C:\\", L"\\\\?\\UNC\\server\\share\\f"},
@@ -72,5 +91,42 @@ TEST(ExtendedPath, LongPathsKeepEveryComponent)
     ASSERT_GT(expected.size(), 300u);
     EXPECT_EQ(platform::extended_length_path(path, L"D:\\"), expected);
 }
+
+#ifdef _WIN32
+// The system's own completion of plain paths is the judge: each path below, taken against
+// a real current folder, spells what GetFullPathNameW makes of it. Left out are the names
+// that Win32 changes and the extended form keeps on purpose (trailing dots and blanks, so
+// also "...", and device names), and "C:" alone, to which wine adds a separator.
+TEST(ExtendedPath, CompletesPathsAsWin32Does)
+{
+    const std::vector<std::wstring> paths = {
+        L"sub\\f.txt", L"..\\f.txt", L".", L"\\top\\f", L"c:f.txt", L"E:f.txt", L"Z:",
+        L"C:/d//e\\.\\f\\..\\g", L"C:\\..\\..\\f", L"C:\\d\\e\\", L"C:\\d\\..x\\.y",
+        L"\\\\server\\share\\d\\..\\..\\f", L"//server/share/x", L"\\\\server\\share\\",
+        L"A:\\x", L"Z:\\x", L"a:x", L"z:\\x", L"@:\\x", L"[:x", L"`:\\x", L"{:x", L"1:stream", L"\u00e9:x",
+        L"::x", L":", L"\\:x", L"C:\\\uC0AC\uC9C4\\\uD55C\uAE00.jpg",
+    };
+    test_support::ScratchDir dir;
+    const std::wstring cwd = dir.path().native();
+    platform::ProcessSpec spec;
+    spec.program = VANO_FULL_PATH;
+    spec.args.push_back(platform::path_to_utf8(cwd));
+    for (const auto& p : paths)
+        spec.args.push_back(platform::path_to_utf8(p));
+    const auto result = platform::run(spec);
+    ASSERT_TRUE(result) << result.error();
+    ASSERT_EQ(result->exit_code, 0) << result->stderr_bytes;
+    std::istringstream lines(result->stdout_bytes);
+    for (const auto& p : paths) {
+        SCOPED_TRACE(platform::path_to_utf8(p));
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line));
+        const std::wstring full = platform::path_from_utf8(line).native();
+        const std::wstring expected =
+            full.starts_with(L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+        EXPECT_EQ(platform::extended_length_path(p, cwd), expected);
+    }
+}
+#endif
 
 } // namespace

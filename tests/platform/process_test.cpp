@@ -1,3 +1,4 @@
+#include "platform/child_process.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -8,22 +9,22 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #ifdef _WIN32
 #include "platform/args.h"
 #else
-#include "platform/child_process.h"
-
 #include <csignal>
 #include <cstdint>
 #include <functional>
 #include <pthread.h>
-#include <thread>
 #endif
 
 namespace {
@@ -32,6 +33,8 @@ namespace {
 // variable says and exits before any test runs.
 constexpr const char* child_var = "VANO_PROCESS_CHILD";
 constexpr const char* exit_var = "VANO_PROCESS_EXIT";
+// "two-lines": the file whose appearance lets the second line go.
+constexpr const char* go_var = "VANO_PROCESS_GO";
 constexpr std::size_t chatty_bytes = 256 << 10;
 
 std::vector<std::string> own_arguments()
@@ -65,6 +68,23 @@ std::vector<std::string> own_arguments()
         char buf[4096];
         for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, stdin)) > 0;)
             platform::write_stdout(std::string_view(buf, n));
+    } else if (*mode == "two-lines") {
+        platform::write_stdout("one\n");
+        const auto go = platform::path_from_utf8(platform::env_var(go_var).value_or(""));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (!std::filesystem::exists(go) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        platform::write_stdout("two\n");
+    } else if (*mode == "run-without-stdin") {
+        // The first pipe that run() makes then gets descriptor 0 on POSIX.
+        std::fclose(stdin);
+        platform::set_env_var(child_var, "echo-args");
+        platform::ProcessSpec spec;
+        spec.program = platform::path_to_utf8(platform::current_exe_path().value_or(""));
+        spec.args = {"through the first descriptor"};
+        spec.stderr_mode = platform::OutputMode::inherit;
+        const auto result = platform::run(spec);
+        platform::write_stdout(result ? result->stdout_bytes : result.error());
     } else if (*mode == "chatty") {
         // Far more than a pipe holds, on both streams in turn: a parent that drains one
         // stream before the other would deadlock.
@@ -154,6 +174,39 @@ TEST(Process, StreamsExitCodesAndStartFailures)
             EXPECT_EQ(result->stdout_bytes, c.input);
         }
     }
+}
+
+// A program started without standard input still has every stream of its children read.
+TEST(Process, RunsChildrenWhenItsOwnInputIsClosed)
+{
+    test_support::ScopedEnv mode(child_var, "run-without-stdin");
+    auto result = platform::run(self_spec());
+    ASSERT_TRUE(result) << result.error();
+    EXPECT_EQ(result->exit_code, 0);
+    EXPECT_EQ(split_nul(result->stdout_bytes), std::vector<std::string>{"through the first descriptor"})
+        << result->stdout_bytes;
+}
+
+// Lines come as the child writes them, and the end of its output is told from a time-out.
+TEST(ChildProcess, ReadsLinesAsTheyComeUntilTheOutputEnds)
+{
+    test_support::ScratchDir dir;
+    test_support::ScopedEnv mode(child_var, "two-lines");
+    test_support::ScopedEnv go(go_var, platform::path_to_utf8(dir / "go"));
+    test_support::ScopedEnv code(exit_var, "5");
+    const auto exe = platform::current_exe_path();
+    ASSERT_TRUE(exe);
+    auto child = platform::ChildProcess::start(*exe, {});
+    ASSERT_TRUE(child) << child.error();
+    EXPECT_NE(child->pid(), 0u);
+    const auto limit = std::chrono::minutes(2);
+    EXPECT_EQ(child->read_stdout_line(limit).value_or("(none)"), "one\n");
+    std::ofstream(dir / "go").put('x');
+    EXPECT_EQ(child->read_stdout_line(limit).value_or("(none)"), "two\n");
+    const auto end = child->read_stdout_line(limit);
+    ASSERT_FALSE(end);
+    EXPECT_EQ(end.error(), "standard output ended before a line feed");
+    EXPECT_EQ(child->wait_for(limit), 5);
 }
 
 TEST(Process, MissingProgramGivesTheOsErrorText)

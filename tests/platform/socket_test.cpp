@@ -97,4 +97,50 @@ TEST(SocketSendAll, EndsWithEveryByteOnceOrWithAnError)
     }
 }
 
+enum class MoveInto { new_listener, empty_listener, open_listener };
+
+platform::Listener moved(platform::Listener& from, MoveInto into)
+{
+    if (into == MoveInto::new_listener)
+        return platform::Listener(std::move(from));
+    platform::Listener to;
+    if (into == MoveInto::open_listener) {
+        auto open = platform::Listener::open_loopback(0, 4);
+        EXPECT_TRUE(open);
+        if (open)
+            to = std::move(*open);
+        EXPECT_TRUE(to.is_open());
+    }
+    to = std::move(from);
+    return to;
+}
+
+// A listener moved into another keeps listening on its port, whatever the target held.
+TEST(Listener, MovedListenerStillAccepts)
+{
+    struct Case {
+        std::string_view name;
+        MoveInto into;
+    };
+    const Case cases[] = {
+        {"moved into a new one", MoveInto::new_listener},
+        {"moved over an empty one", MoveInto::empty_listener},
+        {"moved over an open one", MoveInto::open_listener},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto from = platform::Listener::open_loopback(0, 4);
+        ASSERT_TRUE(from) << from.error();
+        const auto port = from->local_port();
+        ASSERT_TRUE(port) << port.error();
+        platform::Listener to = moved(*from, c.into);
+        EXPECT_FALSE(from->is_open());
+        ASSERT_TRUE(to.is_open());
+        EXPECT_EQ(to.local_port().value_or(0), *port);
+        auto peer = platform::connect_loopback(*port, wait_limit);
+        ASSERT_TRUE(peer) << peer.error();
+        EXPECT_EQ(to.accept().status, platform::AcceptStatus::accepted);
+    }
+}
+
 } // namespace

@@ -15,6 +15,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace platform {
 
 namespace {
@@ -42,7 +44,7 @@ core::Result<File> File::open_read(const std::filesystem::path& path)
     return File(VANO_TRY(open_fd(path, O_RDONLY)));
 }
 
-core::Result<File> File::create_write(const std::filesystem::path& path)
+core::Result<File> File::create_write(const std::filesystem::path& path, WriteSharing)
 {
     return File(VANO_TRY(open_fd(path, O_WRONLY | O_CREAT | O_TRUNC)));
 }
@@ -92,11 +94,19 @@ core::Result<std::uint64_t> File::size() const
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-void File::close()
+core::Result<void> File::sync()
 {
-    if (m_handle != invalid_handle)
-        ::close(static_cast<int>(m_handle));
-    m_handle = invalid_handle;
+    if (::fsync(static_cast<int>(m_handle)) != 0)
+        return core::fail(last_os_error_text());
+    return core::ok();
+}
+
+core::Result<void> File::close()
+{
+    const int fd = static_cast<int>(std::exchange(m_handle, invalid_handle));
+    if (fd != invalid_handle && ::close(fd) != 0)
+        return core::fail(last_os_error_text());
+    return core::ok();
 }
 
 } // namespace platform

@@ -20,59 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    // Closes now, so that a failing close is reported.
-    core::Result<void> close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0)
-            return core::fail(last_os_error_text());
-        return core::ok();
-    }
-
-private:
-    int m_fd;
-};
-
-enum class Durability { none, synced };
-
-core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
-{
-    VANO_TRY(check_no_nul(path));
-    // The configuration and the session file hold the API key and the local token.
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, posix::private_file_mode));
-    if (fd.get() < 0)
-        return core::fail(last_os_error_text());
-    // A file that existed keeps its mode through O_TRUNC; its new content is as private.
-    (void)::fchmod(fd.get(), posix::private_file_mode);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return core::fail(last_os_error_text());
-        }
-        if (n == 0)
-            return core::fail("failed to write whole buffer");
-        done += static_cast<std::size_t>(n);
-    }
-    if (durability == Durability::synced && ::fsync(fd.get()) != 0)
-        return core::fail(last_os_error_text());
-    return fd.close();
-}
-
 FileMeta meta_of(const struct stat& st)
 {
     FileMeta meta;
@@ -153,38 +100,6 @@ core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
     if (!d)
         return core::fail(last_os_error_text());
     return std::unique_ptr<DirListing>(std::make_unique<PosixListing>(d, dir));
-}
-
-core::Result<std::string> read_file(const fs::path& path)
-{
-    VANO_TRY(check_no_nul(path));
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return core::fail(last_os_error_text());
-    std::string out;
-    char buf[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return core::fail(last_os_error_text());
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
-core::Result<void> write_file(const fs::path& path, std::string_view bytes)
-{
-    return write_whole(path, bytes, Durability::none);
-}
-
-core::Result<void> write_file_synced(const fs::path& path, std::string_view bytes)
-{
-    return write_whole(path, bytes, Durability::synced);
 }
 
 core::Result<void> create_dirs(const fs::path& dir)

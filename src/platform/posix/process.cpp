@@ -3,7 +3,7 @@
 #endif
 #include "platform/process.h"
 #include "platform/os_error.h"
-#include "platform/posix/spawn_signals.h"
+#include "platform/posix/spawn.h"
 
 #include <cerrno>
 #include <csignal>
@@ -13,11 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform {
 
@@ -25,69 +21,10 @@ namespace {
 
 constexpr std::size_t read_chunk = 64 * 1024;
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { close(); }
-    void reset(int fd)
-    {
-        close();
-        m_fd = fd;
-    }
-    int get() const { return m_fd; }
-    void close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
-
-struct Pipe {
-    Fd read;
-    Fd write;
-};
-
-core::Result<void> make_pipe(Pipe& p)
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return core::fail(last_os_error_text());
-    p.read.reset(fds[0]);
-    p.write.reset(fds[1]);
-    return core::ok();
-}
-
 // Reaps a child that nobody waits for, so that it leaves no zombie behind.
 void reap_in_background(pid_t pid)
 {
-    std::thread([pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
-}
-
-std::optional<int> wait_exit_code(pid_t pid)
-{
-    int status = 0;
-    for (;;) {
-        if (::waitpid(pid, &status, 0) >= 0)
-            break;
-        if (errno != EINTR)
-            return std::nullopt;
-    }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return std::nullopt;
+    std::thread([pid] { (void)posix::wait_exit_code(pid); }).detach();
 }
 
 // Writing into a pipe whose reader has gone raises SIGPIPE, which would end the whole
@@ -130,45 +67,11 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
     VANO_TRY(check_process_spec(spec));
     const bool detach = spec.wait == WaitMode::detach;
 
-    Pipe in, out, err;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    struct ActionsGuard {
-        posix_spawn_file_actions_t* a;
-        ~ActionsGuard() { posix_spawn_file_actions_destroy(a); }
-    } actions_guard{&actions};
-
-    if (spec.stdin_mode == StdinMode::null_device) {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    } else if (spec.stdin_mode == StdinMode::pipe) {
-        VANO_TRY(make_pipe(in));
-        posix_spawn_file_actions_adddup2(&actions, in.read.get(), 0);
-    }
-    if (spec.stdout_mode == OutputMode::capture) {
-        VANO_TRY(make_pipe(out));
-        posix_spawn_file_actions_adddup2(&actions, out.write.get(), 1);
-    }
-    if (spec.stderr_mode == OutputMode::capture) {
-        VANO_TRY(make_pipe(err));
-        posix_spawn_file_actions_adddup2(&actions, err.write.get(), 2);
-    }
-
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(spec.program.c_str()));
-    for (const auto& a : spec.args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    // The child starts with no signal blocked and every signal at its default, whatever
-    // this process has set up for its own sockets and pipes.
-    const posix::SpawnSignals signals;
-    pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, spec.program.c_str(), &actions, signals.get(), argv.data(), environ);
-    if (rc != 0)
-        return core::fail(os_error_text(rc));
-    in.read.close();
-    out.write.close();
-    err.write.close();
+    auto child = VANO_TRY(posix::spawn(spec.program, spec.args, spec.stdin_mode, spec.stdout_mode, spec.stderr_mode));
+    const pid_t pid = child.pid;
+    posix::Fd& in_write = child.in;
+    posix::Fd& out_read = child.out;
+    posix::Fd& err_read = child.err;
 
     ProcessResult result;
     if (detach) {
@@ -176,23 +79,23 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
         return result;
     }
 
-    if (in.write.get() >= 0)
-        ::fcntl(in.write.get(), F_SETFL, ::fcntl(in.write.get(), F_GETFL) | O_NONBLOCK);
+    if (in_write.get() >= 0)
+        ::fcntl(in_write.get(), F_SETFL, ::fcntl(in_write.get(), F_GETFL) | O_NONBLOCK);
     SigpipeBlock sigpipe;
     std::size_t written = 0;
-    if (in.write.get() >= 0 && spec.stdin_bytes.empty())
-        in.write.close();
+    if (in_write.get() >= 0 && spec.stdin_bytes.empty())
+        in_write.close();
 
     char buf[read_chunk];
-    while (in.write.get() >= 0 || out.read.get() >= 0 || err.read.get() >= 0) {
+    while (in_write.get() >= 0 || out_read.get() >= 0 || err_read.get() >= 0) {
         pollfd fds[3];
         nfds_t n = 0;
-        if (in.write.get() >= 0)
-            fds[n++] = {in.write.get(), POLLOUT, 0};
-        if (out.read.get() >= 0)
-            fds[n++] = {out.read.get(), POLLIN, 0};
-        if (err.read.get() >= 0)
-            fds[n++] = {err.read.get(), POLLIN, 0};
+        if (in_write.get() >= 0)
+            fds[n++] = {in_write.get(), POLLOUT, 0};
+        if (out_read.get() >= 0)
+            fds[n++] = {out_read.get(), POLLIN, 0};
+        if (err_read.get() >= 0)
+            fds[n++] = {err_read.get(), POLLIN, 0};
         if (::poll(fds, n, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -201,8 +104,8 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
         for (nfds_t i = 0; i < n; ++i) {
             if (fds[i].revents == 0)
                 continue;
-            if (fds[i].fd == in.write.get()) {
-                const ssize_t w = ::write(in.write.get(), spec.stdin_bytes.data() + written,
+            if (fds[i].fd == in_write.get()) {
+                const ssize_t w = ::write(in_write.get(), spec.stdin_bytes.data() + written,
                                           spec.stdin_bytes.size() - written);
                 if (w < 0 && (errno == EINTR || errno == EAGAIN))
                     continue;
@@ -216,11 +119,11 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
                 }
                 written += static_cast<std::size_t>(w);
                 if (written == spec.stdin_bytes.size())
-                    in.write.close();
+                    in_write.close();
                 continue;
             }
-            Fd& fd = fds[i].fd == out.read.get() ? out.read : err.read;
-            std::string& sink = &fd == &out.read ? result.stdout_bytes : result.stderr_bytes;
+            posix::Fd& fd = fds[i].fd == out_read.get() ? out_read : err_read;
+            std::string& sink = &fd == &out_read ? result.stdout_bytes : result.stderr_bytes;
             const ssize_t r = ::read(fd.get(), buf, sizeof buf);
             if (r < 0 && errno == EINTR)
                 continue;
@@ -230,10 +133,10 @@ core::Result<ProcessResult> run(const ProcessSpec& spec)
                 sink.append(buf, static_cast<std::size_t>(r));
         }
     }
-    in.write.close();
-    out.read.close();
-    err.read.close();
-    result.exit_code = wait_exit_code(pid);
+    in_write.close();
+    out_read.close();
+    err_read.close();
+    result.exit_code = posix::wait_exit_code(pid);
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
 
@@ -22,10 +23,11 @@ constexpr std::size_t max_io = std::size_t{1} << 30;
 
 HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
-core::Result<std::intptr_t> open_handle(const std::filesystem::path& path, DWORD access, DWORD disposition)
+core::Result<std::intptr_t> open_handle(const std::filesystem::path& path, DWORD access, DWORD share,
+                                        DWORD disposition)
 {
     VANO_TRY(check_no_nul(path));
-    const HANDLE h = ::CreateFileW(win32::os_path(path).c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = ::CreateFileW(win32::os_path(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return core::fail(last_os_error_text());
     return reinterpret_cast<std::intptr_t>(h);
@@ -45,12 +47,13 @@ core::Result<std::uint64_t> move_pointer(std::intptr_t h, LONGLONG distance, DWO
 
 core::Result<File> File::open_read(const std::filesystem::path& path)
 {
-    return File(VANO_TRY(open_handle(path, GENERIC_READ, OPEN_EXISTING)));
+    return File(VANO_TRY(open_handle(path, GENERIC_READ, share_all, OPEN_EXISTING)));
 }
 
-core::Result<File> File::create_write(const std::filesystem::path& path)
+core::Result<File> File::create_write(const std::filesystem::path& path, WriteSharing sharing)
 {
-    return File(VANO_TRY(open_handle(path, GENERIC_WRITE, CREATE_ALWAYS)));
+    const DWORD share = sharing == WriteSharing::everyone ? share_all : FILE_SHARE_READ;
+    return File(VANO_TRY(open_handle(path, GENERIC_WRITE, share, CREATE_ALWAYS)));
 }
 
 core::Result<std::size_t> File::read(char* buffer, std::size_t size)
@@ -86,11 +89,19 @@ core::Result<std::uint64_t> File::size() const
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-void File::close()
+core::Result<void> File::sync()
 {
-    if (m_handle != invalid_handle)
-        ::CloseHandle(as_handle(m_handle));
-    m_handle = invalid_handle;
+    if (!::FlushFileBuffers(as_handle(m_handle)))
+        return core::fail(last_os_error_text());
+    return core::ok();
+}
+
+core::Result<void> File::close()
+{
+    const std::intptr_t h = std::exchange(m_handle, invalid_handle);
+    if (h != invalid_handle && !::CloseHandle(as_handle(h)))
+        return core::fail(last_os_error_text());
+    return core::ok();
 }
 
 } // namespace platform

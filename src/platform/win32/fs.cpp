@@ -4,10 +4,10 @@
 #include "platform/fs.h"
 
 #include "platform/os_error.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/os_path.h"
 
 #include <windows.h>
-
 
 namespace platform {
 
@@ -17,33 +17,8 @@ namespace {
 
 constexpr DWORD name_surrogate_bit = 0x20000000;
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// WriteFile takes a DWORD count; larger writes go in pieces.
-constexpr std::size_t max_write_piece = 1u << 30;
 
-class Handle {
-public:
-    explicit Handle(HANDLE h) : m_h(h) {}
-    ~Handle()
-    {
-        if (valid())
-            CloseHandle(m_h);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool valid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-    HANDLE get() const { return m_h; }
-    core::Result<void> close()
-    {
-        const HANDLE h = m_h;
-        m_h = INVALID_HANDLE_VALUE;
-        if (!CloseHandle(h))
-            return core::fail(last_os_error_text());
-        return core::ok();
-    }
-
-private:
-    HANDLE m_h;
-};
+using win32::Handle;
 
 // A drive's root keeps its separator: without it the path names the volume.
 std::wstring without_trailing_separators(std::wstring p)
@@ -87,30 +62,6 @@ core::Result<void> create_dirs_at(const std::wstring& full)
         return core::fail(os_error_text(static_cast<int>(err)));
     }
     return core::ok();
-}
-
-enum class Durability { none, synced };
-
-core::Result<void> write_whole(const fs::path& path, std::string_view bytes, Durability durability)
-{
-    VANO_TRY(check_no_nul(path));
-    Handle h(CreateFileW(win32::os_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr));
-    if (!h.valid())
-        return core::fail(last_os_error_text());
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD piece = static_cast<DWORD>(std::min(bytes.size() - done, max_write_piece));
-        DWORD written = 0;
-        if (!WriteFile(h.get(), bytes.data() + done, piece, &written, nullptr))
-            return core::fail(last_os_error_text());
-        if (written == 0)
-            return core::fail("failed to write whole buffer");
-        done += written;
-    }
-    if (durability == Durability::synced && !FlushFileBuffers(h.get()))
-        return core::fail(last_os_error_text());
-    return h.close();
 }
 
 // `tag` is only read for a reparse point.
@@ -250,37 +201,6 @@ core::Result<std::unique_ptr<DirListing>> list_dir(const fs::path& dir)
         return core::fail(os_error_text(static_cast<int>(err)));
     }
     return std::unique_ptr<DirListing>(std::make_unique<Win32Listing>(find, first, dir));
-}
-
-core::Result<std::string> read_file(const fs::path& path)
-{
-    VANO_TRY(check_no_nul(path));
-    // Sharing delete too: a reader must not make an instance's removal of the session file fail.
-    Handle h(CreateFileW(win32::os_path(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid())
-        return core::fail(last_os_error_text());
-    std::string out;
-    char buf[64 * 1024];
-    for (;;) {
-        DWORD n = 0;
-        if (!ReadFile(h.get(), buf, sizeof buf, &n, nullptr))
-            return core::fail(last_os_error_text());
-        if (n == 0)
-            break;
-        out.append(buf, n);
-    }
-    return out;
-}
-
-core::Result<void> write_file(const fs::path& path, std::string_view bytes)
-{
-    return write_whole(path, bytes, Durability::none);
-}
-
-core::Result<void> write_file_synced(const fs::path& path, std::string_view bytes)
-{
-    return write_whole(path, bytes, Durability::synced);
 }
 
 core::Result<void> create_dirs(const fs::path& dir)

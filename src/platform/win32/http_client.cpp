@@ -5,6 +5,7 @@
 
 #include "platform/http_client_parts.h"
 #include "platform/os_error.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/wide.h"
 
@@ -71,28 +72,10 @@ const core::Result<WinHttp>& loaded_winhttp()
 // The functions; only for code that runs after perform() has seen them loaded.
 const WinHttp& http() { return *loaded_winhttp(); }
 
-class Handle {
-public:
-    explicit Handle(HINTERNET h) : m_h(h) {}
-    ~Handle()
-    {
-        if (m_h != nullptr)
-            http().close_handle(m_h);
-    }
-    Handle(Handle&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
-    Handle& operator=(Handle&& other) noexcept
-    {
-        std::swap(m_h, other.m_h);
-        return *this;
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HINTERNET get() const { return m_h; }
-    explicit operator bool() const { return m_h != nullptr; }
-
-private:
-    HINTERNET m_h;
+struct InternetHandleTraits : win32::KernelHandleTraits {
+    static bool close(HINTERNET h) { return http().close_handle(h) != FALSE; }
 };
+using Handle = UniqueHandle<InternetHandleTraits>;
 
 // Texts of the WinHTTP codes that a request can end in, for systems whose winhttp.dll
 // carries no message table (wine).
