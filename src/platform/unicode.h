@@ -14,6 +14,10 @@ namespace platform {
 // Lower case by full Unicode case mapping ("İ" gives "i̇", "ẞ" gives "ß").
 [[nodiscard]] std::string to_lower_full(std::string_view text);
 
+// Upper case by the simple mapping, one character for one ("ß" stays, "ς" and "σ" give
+// "Σ"), as Windows compares file names.
+[[nodiscard]] std::string to_upper_simple(std::string_view text);
+
 // True for the characters with the Unicode White_Space property.
 [[nodiscard]] bool is_unicode_white_space(char32_t c);
 

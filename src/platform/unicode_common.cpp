@@ -2,7 +2,7 @@
 #include "platform/unicode.h"
 
 #include "core/utf8.h"
-#include "platform/lower_case_table.h"
+#include "platform/case_tables.h"
 
 #include <algorithm>
 
@@ -10,12 +10,12 @@ namespace platform {
 
 namespace {
 
-char32_t simple_lower(char32_t c)
+template <std::size_t N>
+char32_t map_by_runs(const detail::CaseRun (&runs)[N], char32_t c)
 {
-    const auto* end = std::end(detail::lower_runs);
-    const auto* run = std::upper_bound(std::begin(detail::lower_runs), end, c,
-                                       [](char32_t v, const detail::LowerRun& r) { return v < r.first; });
-    if (run == std::begin(detail::lower_runs))
+    const auto* run = std::upper_bound(std::begin(runs), std::end(runs), c,
+                                       [](char32_t v, const detail::CaseRun& r) { return v < r.first; });
+    if (run == std::begin(runs))
         return c;
     --run;
     if (c > run->last || (c - run->first) % static_cast<char32_t>(run->stride) != 0)
@@ -36,8 +36,17 @@ std::string to_lower_full(std::string_view text)
         if (c == 0x0130)
             out += "i\xCC\x87";
         else
-            core::append_utf8(out, simple_lower(c));
+            core::append_utf8(out, map_by_runs(detail::lower_runs, c));
     }
+    return out;
+}
+
+std::string to_upper_simple(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();)
+        core::append_utf8(out, map_by_runs(detail::upper_runs, core::decode_utf8(text, pos)));
     return out;
 }
 

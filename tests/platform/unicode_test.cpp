@@ -59,30 +59,62 @@ TEST(Unicode, LowerByFullCaseMapping)
     }
 }
 
+TEST(Unicode, UpperBySimpleCaseMapping)
+{
+    struct Case {
+        std::string_view name;
+        std::string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"ascii", "docx.Pdf", "DOCX.PDF"},
+        {"final and medial sigma alike", "\xCF\x82\xCF\x83", "\xCE\xA3\xCE\xA3"},
+        {"micro sign gives capital mu", "\xC2\xB5", "\xCE\x9C"},
+        {"long s gives S", "\xC5\xBF", "S"},
+        {"sharp s has no one-letter upper case", "\xC3\x9F", "\xC3\x9F"},
+        {"dotless i gives I", "\xC4\xB1", "I"},
+        {"y with diaeresis leaves Latin-1", "\xC3\xBF", "\xC5\xB8"},
+        {"titlecase dz gives the capital", "\xC7\x85", "\xC7\x84"},
+        {"alpha with ypogegrammeni keeps one letter", "\xE1\xBE\x80", "\xE1\xBE\x88"},
+        {"capital unchanged", "\xCE\xA3", "\xCE\xA3"},
+        {"deseret outside the BMP", "\xF0\x90\x90\xA8", "\xF0\x90\x90\x80"},
+        {"ill-formed", "a\xFF", "A\xEF\xBF\xBD"},
+        {"hangul unchanged", "\xED\x95\x9C", "\xED\x95\x9C"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(platform::to_upper_simple(c.in), c.out);
+    }
+}
+
 // The edges of the case runs are where a table of runs goes wrong: the first and last code
 // point of each run, the next one of its stride and the ones just outside it. The expected
-// mappings come from a second source, frozen in a data file.
-TEST(Unicode, LowerCaseAtTheEdgesOfEveryRun)
+// mappings come from a second source, frozen in a data file of lines "code mapped" (hex).
+void expect_edges(std::string_view file, std::string (*map)(std::string_view))
 {
-    std::ifstream in(std::string(VANO_SOURCE_DIR) + "/tests/platform/data/lower_case_edges.txt");
-    ASSERT_TRUE(in) << "lower_case_edges.txt not found";
+    std::ifstream in(std::string(VANO_SOURCE_DIR) + "/tests/platform/data/" + std::string(file));
+    ASSERT_TRUE(in) << file << " not found";
     std::string line;
     int rows = 0;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#')
             continue;
-        unsigned long code = 0, lower = 0;
+        unsigned long code = 0, mapped = 0;
         std::istringstream fields(line);
-        fields >> std::hex >> code >> lower;
+        fields >> std::hex >> code >> mapped;
         ASSERT_FALSE(fields.fail()) << line;
         std::string c, want;
         core::append_utf8(c, static_cast<char32_t>(code));
-        core::append_utf8(want, static_cast<char32_t>(lower));
-        EXPECT_EQ(platform::to_lower_full(c), want) << "U+" << line;
+        core::append_utf8(want, static_cast<char32_t>(mapped));
+        EXPECT_EQ(map(c), want) << "U+" << line;
         ++rows;
     }
     EXPECT_GT(rows, 0);
 }
+
+TEST(Unicode, LowerCaseAtTheEdgesOfEveryRun) { expect_edges("lower_case_edges.txt", platform::to_lower_full); }
+
+TEST(Unicode, UpperCaseAtTheEdgesOfEveryRun) { expect_edges("upper_case_edges.txt", platform::to_upper_simple); }
 
 TEST(Unicode, WhiteSpaceIsExactlyThe25CodePoints)
 {

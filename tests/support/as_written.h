@@ -42,23 +42,39 @@ inline bool make_dir_as_written(const std::filesystem::path& path)
     return std::filesystem::create_directory(as_written(path), ec) && !ec;
 }
 
-// Removes every file below the folder `path`, links not followed, each name as written
-// (std::filesystem::remove_all gives up on such names under Windows); the folders stay.
-// Errors are ignored.
-inline void remove_files_as_written(const std::filesystem::path& path)
+// `folder`, renamed first when its name ends in a dot or blank: std::filesystem on Windows
+// cannot list it under that name (and its remove_all spins for good on it).
+inline std::filesystem::path listable(const std::filesystem::path& folder)
+{
+    const auto name = folder.filename().native();
+    if (name.empty() || (name.back() != '.' && name.back() != ' '))
+        return folder;
+    std::filesystem::path renamed = folder;
+    renamed += "_";
+    std::error_code ec;
+    std::filesystem::rename(folder, renamed, ec);
+    return ec ? folder : renamed;
+}
+
+// Removes everything below the folder `path` and the folder itself, links not followed,
+// each name as written (std::filesystem::remove_all gives up on such names under
+// Windows). Errors are ignored.
+inline void remove_tree_as_written(const std::filesystem::path& path)
 {
     std::error_code ec;
     std::vector<std::filesystem::path> folders{as_written(path)};
-    while (!folders.empty()) {
-        const auto folder = std::move(folders.back());
-        folders.pop_back();
-        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    // Folders in the order found, each after its parent, so removed back to front.
+    for (std::size_t next = 0; next < folders.size(); ++next) {
+        folders[next] = listable(folders[next]);
+        for (const auto& entry : std::filesystem::directory_iterator(folders[next], ec)) {
             if (entry.is_directory(ec) && !entry.is_symlink(ec))
                 folders.push_back(entry.path());
             else
                 std::filesystem::remove(entry.path(), ec);
         }
     }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        std::filesystem::remove(*it, ec);
 }
 
 } // namespace test_support

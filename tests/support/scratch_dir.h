@@ -31,8 +31,8 @@ public:
     }
     ~ScratchDir()
     {
-        // Files named such as "a.txt." or "CON" go too.
-        remove_files_as_written(m_path);
+        // Names such as "a.txt." or "CON" go too.
+        remove_tree_as_written(m_path);
         std::error_code ec;
         std::filesystem::remove_all(m_path, ec);
     }

@@ -7,6 +7,7 @@
 #include "config/selection.h"
 #include "platform/unicode.h"
 #include "support/fake_listing.h"
+#include "support/as_written.h"
 #include "support/special_files.h"
 #include "zip_readers.h"
 #include "zipper/archive_builder.h"
@@ -61,6 +62,22 @@ struct Case {
     // Builds the selection under the folder given; nothing where the platform cannot.
     std::function<std::optional<Packing>(const fs::path&)> setup;
 };
+
+// Two files of one folder that unpack to one file on Windows: whichever the listing gives
+// first keeps its name, the other gets its numbered name.
+std::function<std::optional<Packing>(const fs::path&)> windows_twins(std::string a, std::string a_numbered,
+                                                                     std::string b, std::string b_numbered)
+{
+    return [=](const fs::path& r) -> std::optional<Packing> {
+        fs::create_directories(r / "folder");
+        test_support::put_as_written(utf8(r / "folder", a), "first");
+        test_support::put_as_written(utf8(r / "folder", b), "second");
+        if (entries_in(r / "folder") != 2)
+            return std::nullopt; // the folder itself takes them for one name
+        const std::string f = "folder/";
+        return Packing{{r / "folder"}, {{f + a, f + b_numbered}, {f + b, f + a_numbered}}, {"first", "second"}};
+    };
+}
 
 const Case cases[] = {
     {"a selected link to a folder is left out",
@@ -126,6 +143,72 @@ const Case cases[] = {
                          {"folder/Readme.txt", "folder/README (2).txt", "folder/.env", "folder/.Env (2)"},
                          {"folder/README.txt", "folder/Readme (2).txt", "folder/.env", "folder/.Env (2)"}},
                         {"mixed", "upper", "dot mixed", "dot lower"}};
+     }},
+    {"final and medial sigma in one folder",
+     windows_twins("\xCF\x82.txt", "\xCF\x82 (2).txt", "\xCF\x83.txt", "\xCF\x83 (2).txt")},
+    {"micro sign and mu in one folder",
+     windows_twins("\xC2\xB5.txt", "\xC2\xB5 (2).txt", "\xCE\xBC.txt", "\xCE\xBC (2).txt")},
+    {"long s and s in one folder", windows_twins("\xC5\xBF.txt", "\xC5\xBF (2).txt", "s.txt", "s (2).txt")},
+    {"a trailing dot in one folder", windows_twins("a.txt", "a (2).txt", "a.txt.", "a (2).txt.")},
+    {"a trailing blank in one folder", windows_twins("b.txt", "b (2).txt", "b.txt ", "b (2).txt ")},
+    {"selected files that Windows unpacks to one name",
+     [](const fs::path& r) -> std::optional<Packing> {
+         struct Twin {
+             std::string_view first, second, second_numbered;
+         };
+         // The number goes before the trailing dots and blanks that Windows drops.
+         const Twin twins[] = {
+             {"\xCF\x82.txt", "\xCF\x83.txt", "\xCF\x83 (2).txt"}, // final and medial sigma
+             {"\xC2\xB5.txt", "\xCE\xBC.txt", "\xCE\xBC (2).txt"}, // micro sign and mu
+             {"\xC5\xBF.txt", "s.txt", "s (2).txt"},                // long s
+             {"a.txt", "a.txt.", "a (2).txt."},
+             {"b.txt", "b.txt ", "b (2).txt "},
+             {"c.txt", "C.TXT. .", "C (2).TXT. ."},
+         };
+         fs::create_directories(r / "d1");
+         fs::create_directories(r / "d2");
+         Packing p;
+         std::vector<std::string> names;
+         for (const Twin& t : twins) {
+             const std::string first(t.first), second(t.second);
+             test_support::put_as_written(utf8(r / "d1", first), "1 " + first);
+             test_support::put_as_written(utf8(r / "d2", second), "2 " + second);
+             p.select.push_back(utf8(r / "d1", first));
+             p.select.push_back(utf8(r / "d2", second));
+             p.contents.push_back("1 " + first);
+             p.contents.push_back("2 " + second);
+             names.push_back(first);
+             names.emplace_back(t.second_numbered);
+             p.pinned[first] = "1 " + first;
+             p.pinned[std::string(t.second_numbered)] = "2 " + second;
+         }
+         p.names = {names};
+         return p;
+     }},
+    {"a numbered twin skips a name that Windows takes for it",
+     [](const fs::path& r) -> std::optional<Packing> {
+         test_support::put_as_written(r / "a.txt", "plain");
+         fs::create_directories(r / "d");
+         test_support::put_as_written(r / "d" / "a.txt.", "dot");
+         test_support::put_as_written(r / "a (2).TXT ", "numbered");
+         return Packing{{r / "a.txt", r / "d" / "a.txt.", r / "a (2).TXT "},
+                        {{"a.txt", "a (3).txt.", "a (2).TXT "}},
+                        {"plain", "dot", "numbered"},
+                        {{"a (3).txt.", "dot"}, {"a (2).TXT ", "numbered"}}};
+     }},
+    {"folders that Windows unpacks to one name",
+     [](const fs::path& r) -> std::optional<Packing> {
+         fs::create_directories(r / "d1");
+         fs::create_directories(r / "d2");
+         if (!test_support::make_dir_as_written(r / "d1" / "Photos.") ||
+             !test_support::make_dir_as_written(r / "d2" / "photos"))
+             return std::nullopt;
+         test_support::put_as_written(r / "d1" / "Photos." / "x.txt", "in the dotted");
+         test_support::put_as_written(r / "d2" / "photos" / "y.txt", "in the plain");
+         return Packing{{r / "d1" / "Photos.", r / "d2" / "photos"},
+                        {{"Photos./x.txt", "photos (2)/y.txt"}},
+                        {"in the dotted", "in the plain"},
+                        {{"photos (2)/y.txt", "in the plain"}}};
      }},
     {"NFC and NFD twins of folders",
      [](const fs::path& r) -> std::optional<Packing> {

@@ -61,11 +61,12 @@ TEST(LimitedFile, RefusesAnyWriteEndingPastTheLimit)
     EXPECT_EQ(fs::file_size(path), 100u);
 }
 
-// Passes at most `max_take` bytes per write on, and nothing once `budget` bytes are in.
+// Passes at most `max_take` bytes per write on, and nothing once `budget` bytes are in;
+// refuses the seek of number `refused_seek` (from 1; 0 refuses none).
 class TrickleOutput final : public zipper::ZipOutput {
 public:
-    TrickleOutput(zipper::ZipOutput& inner, std::size_t max_take, std::uint64_t budget)
-        : m_inner(inner), m_max_take(max_take), m_budget(budget) {}
+    TrickleOutput(zipper::ZipOutput& inner, std::size_t max_take, std::uint64_t budget, int refused_seek)
+        : m_inner(inner), m_max_take(max_take), m_budget(budget), m_refused_seek(refused_seek) {}
     zipper::ZipResult<std::size_t> write(const char* data, std::size_t size) override
     {
         const std::size_t n = std::min<std::uint64_t>({size, m_max_take, m_budget});
@@ -75,13 +76,20 @@ public:
         return m_inner.write(data, n);
     }
     zipper::ZipResult<void> flush() override { return m_inner.flush(); }
-    zipper::ZipResult<std::uint64_t> seek(std::uint64_t offset) override { return m_inner.seek(offset); }
+    zipper::ZipResult<std::uint64_t> seek(std::uint64_t offset) override
+    {
+        if (++m_seeks == m_refused_seek)
+            return std::unexpected(ZipError{ZipError::Kind::io, "seek refused"});
+        return m_inner.seek(offset);
+    }
     zipper::ZipResult<std::uint64_t> position() override { return m_inner.position(); }
 
 private:
     zipper::ZipOutput& m_inner;
     std::size_t m_max_take;
     std::uint64_t m_budget;
+    int m_refused_seek;
+    int m_seeks = 0;
 };
 
 class ZipCap : public ::testing::Test {
@@ -184,33 +192,43 @@ TEST_F(ZipCap, StrikesWhileWritingAtTheNextEntryAndAtTheFinish)
     }
 }
 
-TEST_F(ZipCap, ShortWritesGoOnAndAnOutputTakingNothingFails)
+TEST_F(ZipCap, ShortWritesGoOnAndAStoppedOutputFails)
 {
     auto ref_out = open_limited(m_dir / "ref.zip", zipper::MAX_ZIP_BYTES);
     const Outcome ref = pack(ref_out);
     ref_out.close();
     const std::string reference = zip_test::read_bytes(m_dir / "ref.zip");
 
+    constexpr auto all = std::numeric_limits<std::uint64_t>::max();
+    // Seeks: to a's patch and back at the start of b (1, 2), then b's at the finish (3, 4).
     struct Case {
         std::string_view name;
         std::size_t max_take;
         std::uint64_t budget;
         std::optional<std::string> failed_a;
+        int refused_seek = 0;
+        std::optional<std::string> failed_b = std::nullopt, failed_finish = std::nullopt;
     };
     const Case cases[] = {
-        {"seven bytes per write", 7, std::numeric_limits<std::uint64_t>::max(), std::nullopt},
+        {"seven bytes per write", 7, all, std::nullopt},
         {"nothing taken of the first header", 7, 0, "압축 중 입출력 오류: failed to write whole buffer"},
         {"nothing taken of the data", 1 << 20, 35, "압축 데이터 기록 실패: failed to write whole buffer"},
+        {"the seek to b's patch refused at the finish", 1 << 20, all, std::nullopt, 3, std::nullopt,
+         "압축 중 입출력 오류: seek refused"},
+        {"the seek back from b's patch refused at the finish", 1 << 20, all, std::nullopt, 4, std::nullopt,
+         "압축 중 입출력 오류: seek refused"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto path = m_dir / "trickle.zip";
         auto file = open_limited(path, zipper::MAX_ZIP_BYTES);
-        TrickleOutput out(file, c.max_take, c.budget);
+        TrickleOutput out(file, c.max_take, c.budget, c.refused_seek);
         const Outcome o = pack(out);
         file.close();
         EXPECT_EQ(o.failed_a, c.failed_a);
-        if (!c.failed_a) {
+        EXPECT_EQ(o.failed_b, c.failed_b);
+        EXPECT_EQ(o.failed_finish, c.failed_finish);
+        if (!c.failed_a && !c.failed_b && !c.failed_finish) {
             EXPECT_EQ(zip_test::read_bytes(path), reference);
             zip_test::expect_archive(path, {{"a.bin", m_a}, {"b.txt", m_b}}, zip_test::Order::as_given);
         }
