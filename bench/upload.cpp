@@ -5,10 +5,10 @@
 //   bench_upload upload <url> <file>  runs the upload job on <file> against <url> and
 //                                     prints "<bytes> <seconds> <phase>"
 #include "config/desktop_config.h"
-#include "support/state_probe.h"
 #include "config/selection.h"
 #include "platform/socket.h"
 #include "server/server_state.h"
+#include "support/state_probe.h"
 #include "uploader/upload_job.h"
 
 #include <chrono>
@@ -97,12 +97,17 @@ int upload(const std::string& url, const std::string& file)
         std::fprintf(stderr, "%s\n", target.error_message.value_or("invalid").c_str());
         return 1;
     }
+    auto handle = server::ServerState::begin_job(state, target);
+    if (!handle) {
+        std::fprintf(stderr, "no job slot\n");
+        return 1;
+    }
     const auto started = std::chrono::steady_clock::now();
-    uploader::run_upload_job(state, cfg, target, paths, std::nullopt, "30", std::nullopt);
+    uploader::run_upload_job(std::move(*handle), cfg, target, paths, std::nullopt, "30", std::nullopt);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const auto job = state->job_view();
-    std::printf("%llu %.3f %s\n", static_cast<unsigned long long>(server::ServerStateProbe::counters(*state).upload_sent_bytes->load()), seconds,
-                job.phase.c_str());
+    const auto sent = server::ServerStateProbe::counters(*state).upload_sent_bytes->load();
+    std::printf("%llu %.3f %s\n", static_cast<unsigned long long>(sent), seconds, job.phase.c_str());
     if (job.error)
         std::fprintf(stderr, "%s\n", job.error->c_str());
     return job.phase == "done" ? 0 : 1;
