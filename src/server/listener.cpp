@@ -108,6 +108,8 @@ void accept_loop(platform::Listener listener, SharedState state, bool idle_exit,
             break;
         }
     }
+    // Ended by idleness as well: from here on a newcomer must become the instance itself.
+    state->begin_quit();
     state.reset();
     listener.close();
 }

@@ -134,6 +134,16 @@ void ServerState::merge_into_selection(const std::vector<std::filesystem::path>&
         lock.value() = JobState::make_new();
 }
 
+void ServerState::begin_quit()
+{
+    std::call_once(m_quit_once, [this] {
+        m_quitting.store(true);
+        if (m_quit_hook)
+            m_quit_hook();
+    });
+    quit.store(true);
+}
+
 std::optional<std::uint64_t> ServerState::begin_job(const config::TargetSummary& target)
 {
     const std::uint64_t id = ++m_last_job_id;
@@ -188,7 +198,7 @@ core::Result<platform::File> JobTempFiles::create(const std::filesystem::path& p
 {
     std::lock_guard lock(m_mutex);
     if (m_closing)
-        return core::fail("프로그램이 종료되는 중입니다.");
+        return core::fail(std::string(QUITTING_MESSAGE));
     auto file = platform::File::create_write(path);
     if (!file) {
         (void)platform::remove_file(path);

@@ -89,6 +89,9 @@ private:
 
 using MonoInstant = platform::MonoInstant;
 
+// Why a request that would start work is refused once the instance is ending.
+inline constexpr std::string_view QUITTING_MESSAGE = "프로그램이 종료되는 중입니다.";
+
 struct ServerState {
     // Analyses `paths`, loads the saved configuration, and only then reads the monotonic
     // clock into `start`. Not movable: share it as SharedState (std::make_shared).
@@ -114,6 +117,13 @@ struct ServerState {
     std::atomic<std::uint64_t> last_seen_ms{0};
     std::atomic<bool> page_seen{false};
     std::atomic<bool> quit{false};
+
+    // Quit, from the quit route or the end of the accept loop: add-paths is refused from
+    // here on, then the quit hook runs (once; later callers wait for it), then `quit` is set.
+    void begin_quit();
+    [[nodiscard]] bool quitting() const { return m_quitting.load(); }
+    // Set before the state is shared.
+    void set_quit_hook(std::function<void()> hook) { m_quit_hook = std::move(hook); }
 
     // Pick: stores `paths` as they are with their analysis (made before any lock) and gives
     // that analysis. The job record becomes a fresh idle one unless a job is running, whose
@@ -150,6 +160,9 @@ struct ServerState {
     [[nodiscard]] bool job_running() const { return m_running_job.load() != 0; }
 
 private:
+    std::atomic<bool> m_quitting{false};
+    std::once_flag m_quit_once;
+    std::function<void()> m_quit_hook;
     std::atomic<std::uint64_t> m_running_job{0};
     std::atomic<std::uint64_t> m_last_job_id{0};
 

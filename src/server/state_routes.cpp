@@ -48,7 +48,7 @@ RouteReply handle_heartbeat() { return {200, Json{{"ok", true}}}; }
 
 RouteReply handle_quit(ServerState& state)
 {
-    state.quit.store(true);
+    state.begin_quit();
     return {200, Json{{"success", true}}};
 }
 
