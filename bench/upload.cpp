@@ -5,6 +5,7 @@
 //   bench_upload upload <url> <file>  runs the upload job on <file> against <url> and
 //                                     prints "<bytes> <seconds> <phase>"
 #include "config/desktop_config.h"
+#include "support/state_probe.h"
 #include "config/selection.h"
 #include "platform/socket.h"
 #include "server/server_state.h"
@@ -87,7 +88,7 @@ int upload(const std::string& url, const std::string& file)
 {
     auto state = std::make_shared<server::ServerState>("0123456789abcdef0123456789abcdef",
                                                        std::vector<std::filesystem::path>{});
-    config::DesktopConfig cfg = config::config_snapshot(state->config);
+    config::DesktopConfig cfg = state->config_snapshot();
     cfg.server_url = url;
     cfg.api_key = "bench";
     const std::vector<std::filesystem::path> paths = {file};
@@ -99,8 +100,8 @@ int upload(const std::string& url, const std::string& file)
     const auto started = std::chrono::steady_clock::now();
     uploader::run_upload_job(state, cfg, target, paths, std::nullopt, "30", std::nullopt);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const auto job = server::job_snapshot(*state);
-    std::printf("%llu %.3f %s\n", static_cast<unsigned long long>(state->upload_sent_bytes->load()), seconds,
+    const auto job = state->job_view();
+    std::printf("%llu %.3f %s\n", static_cast<unsigned long long>(server::ServerStateProbe::counters(*state).upload_sent_bytes->load()), seconds,
                 job.phase.c_str());
     if (job.error)
         std::fprintf(stderr, "%s\n", job.error->c_str());

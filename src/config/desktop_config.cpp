@@ -216,9 +216,4 @@ core::Result<void> clear_credentials()
     return save_config(cfg);
 }
 
-DesktopConfig config_snapshot(core::Guarded<DesktopConfig>& shared)
-{
-    return shared.snapshot_or(DesktopConfig::defaults());
-}
-
 } // namespace config

@@ -1,7 +1,6 @@
 #pragma once
 // The per-user configuration folder and the saved configuration desktop_config.json.
 
-#include "core/guarded.h"
 #include "core/result.h"
 
 #include <filesystem>
@@ -41,9 +40,5 @@ struct DesktopConfig {
 
 // Empties the account fields of the saved configuration (read from disk) and saves it.
 [[nodiscard]] core::Result<void> clear_credentials();
-
-// A reader's copy of the shared configuration: the value under the lock, or the
-// defaults when the lock is poisoned.
-[[nodiscard]] DesktopConfig config_snapshot(core::Guarded<DesktopConfig>& shared);
 
 } // namespace config

@@ -18,12 +18,6 @@ namespace {
 constexpr std::size_t max_open_listings = 48;
 constexpr std::size_t max_code_chars = 40;
 
-void add_saturating(std::uint64_t& total, std::uint64_t amount)
-{
-    total = amount > std::numeric_limits<std::uint64_t>::max() - total ? std::numeric_limits<std::uint64_t>::max()
-                                                                       : total + amount;
-}
-
 // One folder being walked: its listing while open, then whatever of it was read ahead.
 struct Frame {
     explicit Frame(std::unique_ptr<platform::DirListing> l) : listing(std::move(l)) {}
@@ -97,6 +91,12 @@ bool is_allowed_code_char(char32_t c)
 }
 
 } // namespace
+
+void add_saturating(std::uint64_t& total, std::uint64_t amount)
+{
+    total = amount > std::numeric_limits<std::uint64_t>::max() - total ? std::numeric_limits<std::uint64_t>::max()
+                                                                       : total + amount;
+}
 
 bool is_ignored_entry(std::string_view name)
 {

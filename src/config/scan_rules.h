@@ -21,6 +21,9 @@ inline constexpr std::uint64_t MAX_SCAN_RAW_BYTES = 1'610'612'736;
 // beginning with "._" (exact, case-sensitive). `name` is a last component only.
 [[nodiscard]] bool is_ignored_entry(std::string_view name);
 
+// total + amount, staying at the largest value instead of wrapping.
+void add_saturating(std::uint64_t& total, std::uint64_t amount);
+
 // Unreadable entries in a row after which a listing counts as finished: a listing that
 // fails on every call would otherwise never end.
 inline constexpr int MAX_CONSECUTIVE_ENTRY_ERRORS = 64;

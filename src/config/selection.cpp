@@ -75,7 +75,6 @@ std::optional<TargetSummary> direct_file(const fs::path& path, TargetSummary s)
     s.suggested_code = sanitize_name(stem);
     s.item_count = 1;
     s.file_count = 1;
-    s.needs_zip = false;
     s.force_3day_expiry = false;
     if (size == 0) {
         s.kind = TargetKind::DirectDocument;
@@ -112,7 +111,49 @@ std::optional<TargetSummary> direct_file(const fs::path& path, TargetSummary s)
     return std::nullopt;
 }
 
-TargetSummary packed(const std::vector<fs::path>& kept, TargetSummary s)
+struct ScanTotals {
+    std::uint64_t raw = 0;
+    std::uint64_t files = 0;
+    std::optional<std::string> error;
+};
+
+bool within_scan_limits(std::uint64_t raw, std::uint64_t files)
+{
+    return files <= MAX_SCAN_FILES && raw <= MAX_SCAN_RAW_BYTES;
+}
+
+// One scan over all items with running totals, stopped by the first message; with
+// `scans`, each item's own totals are added while the sum stays within the limits.
+ScanTotals scan_items(const std::vector<fs::path>& items, const ItemScans* scans)
+{
+    ScanTotals t;
+    for (const auto& p : items) {
+        if (scans) {
+            const ItemScan one = (*scans)(p);
+            std::uint64_t raw = t.raw, files = t.files;
+            add_saturating(raw, one.raw_bytes);
+            add_saturating(files, one.file_count);
+            // The totals only grow, so a sum within the limits was within them at every
+            // file: the running scan would count the same and stop at the same message.
+            if (within_scan_limits(raw, files)) {
+                t.raw = raw;
+                t.files = files;
+                if (one.error) {
+                    t.error = one.error;
+                    break;
+                }
+                continue;
+            }
+        }
+        if (auto r = scan_folder(p, t.raw, t.files); !r) {
+            t.error = r.error();
+            break;
+        }
+    }
+    return t;
+}
+
+TargetSummary packed(const std::vector<fs::path>& kept, TargetSummary s, const ItemScans* scans)
 {
     const fs::path& first = kept.front();
     const auto last = last_component_text(first);
@@ -134,13 +175,8 @@ TargetSummary packed(const std::vector<fs::path>& kept, TargetSummary s)
     s.upload_filename = archive_base + ".zip";
     s.suggested_code = sanitize_name(archive_base);
 
-    std::uint64_t raw = 0, files = 0;
-    for (const auto& p : kept) {
-        if (auto r = scan_folder(p, raw, files); !r) {
-            s.error_message = r.error();
-            break;
-        }
-    }
+    auto [raw, files, error] = scan_items(kept, scans);
+    s.error_message = std::move(error);
     if (!s.error_message && files == 0)
         s.error_message = "선택한 폴더 내에 공유 가능한 파일이 없습니다.";
     else if (!s.error_message && raw == 0)
@@ -152,10 +188,48 @@ TargetSummary packed(const std::vector<fs::path>& kept, TargetSummary s)
     s.raw_bytes = raw;
     s.limit_bytes = DOCUMENT_LIMIT_BYTES;
     s.limit_mb = document_limit_mb;
-    s.needs_zip = true;
     s.force_3day_expiry = false;
     s.valid = !s.error_message;
     return s;
+}
+
+// A selected item that is packed; one whose own metadata cannot be read stays, so that
+// the scan reports it.
+bool is_packed(const fs::path& p)
+{
+    const auto meta = selected_item_meta(p);
+    return !meta || item_kind(p, *meta) != ItemKind::left_out;
+}
+
+SelectionAnalysis analyze(const std::vector<fs::path>& paths, const ItemScans* scans)
+{
+    const auto kept = next_existing_path(paths);
+    SelectionAnalysis out;
+    TargetSummary& s = out.target;
+    s.limit_bytes = DOCUMENT_LIMIT_BYTES;
+    s.limit_mb = document_limit_mb;
+    if (kept.empty()) {
+        s.kind = TargetKind::Empty;
+        s.display_name = "선택된 파일 또는 폴더 없음";
+        return out;
+    }
+    for (const auto& p : kept)
+        s.paths.push_back(platform::path_to_utf8(p));
+    // Of several items, those left out of the archive are neither counted nor named. An
+    // item selected alone keeps its own rules (a link to a document is sent as that
+    // document), and so does a selection of which nothing is packed.
+    if (kept.size() > 1)
+        for (const auto& p : kept)
+            if (is_packed(p))
+                out.items.push_back(p);
+    if (out.items.empty())
+        out.items = kept;
+    std::optional<TargetSummary> direct;
+    if (out.items.size() == 1 && !is_dir_followed(out.items.front()))
+        direct = direct_file(out.items.front(), s);
+    s = direct ? std::move(*direct) : packed(out.items, std::move(s), scans);
+    s.needs_zip = s.kind == TargetKind::AutoZip;
+    return out;
 }
 
 } // namespace
@@ -184,23 +258,19 @@ std::vector<fs::path> next_existing_path(const std::vector<fs::path>& paths)
     return kept;
 }
 
-TargetSummary analyze_selection(const std::vector<fs::path>& paths)
+TargetSummary analyze_selection(const std::vector<fs::path>& paths) { return analyze(paths, nullptr).target; }
+
+SelectionAnalysis analyze_selection_items(const std::vector<fs::path>& paths, const ItemScans& scans)
 {
-    const auto kept = next_existing_path(paths);
-    TargetSummary s;
-    s.limit_bytes = DOCUMENT_LIMIT_BYTES;
-    s.limit_mb = document_limit_mb;
-    if (kept.empty()) {
-        s.kind = TargetKind::Empty;
-        s.display_name = "선택된 파일 또는 폴더 없음";
-        return s;
-    }
-    for (const auto& p : kept)
-        s.paths.push_back(platform::path_to_utf8(p));
-    if (kept.size() == 1 && !is_dir_followed(kept.front()))
-        if (auto direct = direct_file(kept.front(), s))
-            return *direct;
-    return packed(kept, std::move(s));
+    return analyze(paths, &scans);
+}
+
+ItemScan scan_item(const fs::path& path)
+{
+    ItemScan out;
+    if (auto r = scan_folder(path, out.raw_bytes, out.file_count); !r)
+        out.error = r.error();
+    return out;
 }
 
 } // namespace config

@@ -45,7 +45,7 @@ void ensure_context_menu()
 
 // A job still zipping or uploading dies with the process: its temporary archive must not
 // outlive it.
-void remove_running_job_files(server::ServerState& state) { state.temp_files.remove_all_at_exit(); }
+void remove_running_job_files(server::ServerState& state) { state.remove_job_files_at_exit(); }
 
 std::string page_url(std::uint16_t port, const std::string& token)
 {

@@ -33,8 +33,10 @@ std::optional<std::string> query_value(const HttpRequest& req, const std::string
     return it->second;
 }
 
-const std::array<Route, 13> routes{{
+const std::array<Route, 14> routes{{
     {"GET", "/api/local/state", [](const HttpRequest&, const SharedState& s) { return handle_state(*s); }},
+    {"GET", "/api/local/selection-version",
+     [](const HttpRequest&, const SharedState& s) { return handle_selection_version(*s); }},
     {"GET", "/api/local/quota", [](const HttpRequest&, const SharedState& s) { return uploader::handle_quota(*s); }},
     {"GET", "/api/local/check-code",
      [](const HttpRequest& r, const SharedState& s) { return uploader::handle_check_code(*s, query_value(r, "code")); }},
@@ -56,9 +58,9 @@ enum class FromPage { no, yes };
 // never see the flag newly set together with a time from before this request.
 void record_activity(ServerState& state, FromPage from_page)
 {
-    touch_activity(state);
+    state.touch_activity();
     if (from_page == FromPage::yes)
-        state.page_seen.store(true);
+        state.mark_page_seen();
 }
 
 // Another process handing over its paths keeps the instance alive, but only the page
@@ -72,7 +74,7 @@ FromPage sender_of(const HttpRequest& req)
 HttpReply serve_page(ServerState& state)
 {
     record_activity(state, FromPage::yes);
-    return {200, std::string(PAGE_CONTENT_TYPE), page_with_token(state.token)};
+    return {200, std::string(PAGE_CONTENT_TYPE), page_with_token(state.token())};
 }
 
 void drain_and_close(platform::Socket& conn, const ConnectionTimes& times)
@@ -127,13 +129,13 @@ HttpReply respond(const HttpRequest& req, const SharedState& state)
 std::optional<HttpReply> refusal(const HttpRequest& head, const ServerState& state)
 {
     if (head.method == "GET" && head.path == "/") {
-        if (query_value(head, "token").value_or("") == state.token)
+        if (query_value(head, "token").value_or("") == state.token())
             return std::nullopt;
         return HttpReply{403, std::string(TEXT_CONTENT_TYPE), std::string(BAD_PAGE_TOKEN_TEXT)};
     }
     const auto header = head.headers.find("x-local-token");
     const std::string_view token = header == head.headers.end() ? std::string_view() : std::string_view(header->second);
-    if (token == state.token)
+    if (token == state.token())
         return std::nullopt;
     return json_reply(403, Json{{"detail", "권한이 없습니다."}, {"success", false}});
 }

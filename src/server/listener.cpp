@@ -10,23 +10,18 @@
 namespace server {
 namespace {
 
-bool job_busy(ServerState& state)
-{
-    auto lock = state.job.lock();
-    return !lock.poisoned() && lock->is_busy();
-}
-
 bool should_stop(ServerState& state, bool idle_exit, const AcceptLoopTimes& times)
 {
-    if (state.quit.load())
+    if (state.quit_requested())
         return true;
     if (!idle_exit)
         return false;
     // Read in this order: a request recorded after `now` gives last > now, handled as 0.
-    const std::uint64_t now = elapsed_ms(state.start);
-    const bool seen = state.page_seen.load();
-    const std::uint64_t last = state.last_seen_ms.load();
-    if (job_busy(state))
+    const std::uint64_t now = elapsed_ms(state.start_instant());
+    const bool seen = state.page_seen();
+    const std::uint64_t last = state.last_seen_ms();
+    // A selection still being analysed is one the page has yet to show and start.
+    if (state.job_busy() || state.analysis_pending())
         return false;
     return idle_time_up(now, seen, last, times);
 }
@@ -109,7 +104,7 @@ void accept_loop(platform::Listener listener, SharedState state, bool idle_exit,
         }
     }
     // Ended by idleness as well: from here on a newcomer must become the instance itself.
-    state->begin_quit();
+    state->request_quit();
     state.reset();
     listener.close();
 }

@@ -8,13 +8,18 @@
 
 namespace server {
 
+std::string path_key(const std::filesystem::path& path)
+{
+    return app::path_component_key(platform::path_to_utf8(path));
+}
+
 std::vector<std::filesystem::path> merge_paths(const std::vector<std::filesystem::path>& current,
                                                const std::vector<std::filesystem::path>& incoming, MergeMode mode)
 {
     std::vector<std::filesystem::path> merged;
     std::unordered_set<std::string> seen;
     const auto append_new = [&](const std::filesystem::path& p) {
-        if (seen.insert(app::path_component_key(platform::path_to_utf8(p))).second)
+        if (seen.insert(path_key(p)).second)
             merged.push_back(p);
     };
     if (mode == MergeMode::append) {

@@ -2,9 +2,13 @@
 // Merging a selection with the paths handed over to it.
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace server {
+
+// A text equal for two paths exactly when merge_paths takes them as the same path.
+[[nodiscard]] std::string path_key(const std::filesystem::path& path);
 
 enum class MergeMode { append, replace };
 

@@ -37,15 +37,15 @@ void apply_progress_figures(JobState& job, std::uint64_t done, std::uint64_t tot
         + one_decimal(done_mb / seconds) + " MB/s)";
 }
 
-void apply_live_progress(JobState& job, const ServerState& state)
+void apply_live_progress(JobState& job, const JobCounters& counters, MonoInstant start)
 {
     if (job.phase == "zipping") {
-        apply_progress_figures(job, state.zip_done_bytes->load(), state.zip_total_bytes->load(), 0);
+        apply_progress_figures(job, counters.zip_done_bytes->load(), counters.zip_total_bytes->load(), 0);
     } else if (job.phase == "uploading") {
-        const std::uint64_t done = state.upload_sent_bytes->load();
-        const std::uint64_t total = state.upload_total_bytes->load();
-        const std::uint64_t now = elapsed_ms(state.start);
-        const std::uint64_t started = state.upload_started_ms->load();
+        const std::uint64_t done = counters.upload_sent_bytes->load();
+        const std::uint64_t total = counters.upload_total_bytes->load();
+        const std::uint64_t now = elapsed_ms(start);
+        const std::uint64_t started = counters.upload_started_ms->load();
         apply_progress_figures(job, done, total, now > started ? now - started : 0);
     }
 }

@@ -18,7 +18,8 @@ namespace server {
 // uploading began (for the speed figure). Any other phase is left as stored.
 void apply_progress_figures(JobState& job, std::uint64_t done, std::uint64_t total, std::uint64_t upload_elapsed_ms);
 
-// apply_progress_figures with the state's counters, each read by one atomic load.
-void apply_live_progress(JobState& job, const ServerState& state);
+// apply_progress_figures with the job's counters, each read by one atomic load; `start`
+// is the state's start instant.
+void apply_live_progress(JobState& job, const JobCounters& counters, MonoInstant start);
 
 } // namespace server

@@ -1,8 +1,11 @@
 #include "server/server_state.h"
 
 #include "platform/fs.h"
+#include "platform/thread.h"
+#include "server/progress.h"
 
 #include <chrono>
+#include <unordered_set>
 #include <utility>
 
 namespace server {
@@ -15,7 +18,8 @@ Counter new_counter() { return std::make_shared<std::atomic<std::uint64_t>>(0); 
 ServerState::Loaded ServerState::load(const std::vector<std::filesystem::path>& paths)
 {
     // Analysis first, then the configuration: `start` is read after both.
-    Loaded loaded{config::analyze_selection(paths), {}};
+    Loaded loaded;
+    loaded.analysis = analyse(paths, {}, loaded.scans);
     loaded.config = config::load_config();
     return loaded;
 }
@@ -28,17 +32,17 @@ ServerState::ServerState(std::string token, std::vector<std::filesystem::path> p
 // Members are built in declaration order, so `start` is read here, after load() ran as
 // an argument of the delegating call above.
 ServerState::ServerState(std::string token_, std::vector<std::filesystem::path>&& paths_, Loaded&& loaded)
-    : token(std::move(token_)),
-      start(platform::monotonic_now()),
-      zip_done_bytes(new_counter()),
-      zip_total_bytes(new_counter()),
-      upload_sent_bytes(new_counter()),
-      upload_total_bytes(new_counter()),
-      upload_started_ms(new_counter()),
-      selection(Selection{std::move(paths_), std::move(loaded.target), 0}),
-      config(std::move(loaded.config)),
-      job(JobState::make_new())
+    : m_token(std::move(token_)),
+      m_start(platform::monotonic_now()),
+      m_counters{new_counter(), new_counter(), new_counter(), new_counter(), new_counter()},
+      m_config(std::move(loaded.config)),
+      m_job(JobState::make_new())
 {
+    auto sel = m_selection.lock();
+    sel->paths = std::move(paths_);
+    sel->target = std::move(loaded.analysis.target);
+    sel->items = std::move(loaded.analysis.items);
+    keep_scans(sel.value(), std::move(loaded.scans));
 }
 
 std::uint64_t elapsed_ms(MonoInstant start) { return elapsed_ms_between(start, platform::monotonic_now()); }
@@ -51,116 +55,213 @@ std::uint64_t elapsed_ms_between(MonoInstant start, MonoInstant now)
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-void touch_activity(ServerState& state) { state.last_seen_ms.store(elapsed_ms(state.start)); }
+void ServerState::touch_activity() { m_last_seen_ms.store(elapsed_ms(m_start)); }
 
-std::vector<std::filesystem::path> paths_snapshot(ServerState& state)
+config::DesktopConfig ServerState::config_snapshot() { return m_config.snapshot_or(config::DesktopConfig::defaults()); }
+
+void ServerState::replace_config(config::DesktopConfig cfg)
 {
-    auto lock = state.selection.lock();
-    if (lock.poisoned())
-        return {};
-    return lock->paths;
+    auto lock = m_config.lock();
+    if (!lock.poisoned())
+        lock.value() = std::move(cfg);
 }
 
-config::TargetSummary target_snapshot(ServerState& state)
+void ServerState::forget_account()
+{
+    auto lock = m_config.lock();
+    if (lock.poisoned())
+        return;
+    lock->api_key.clear();
+    lock->username.clear();
+    lock->org_name.clear();
+    lock->admin_name.clear();
+}
+
+void ServerState::forget_api_key()
+{
+    auto lock = m_config.lock();
+    if (!lock.poisoned())
+        lock->api_key.clear();
+}
+
+SelectionView ServerState::selection_view()
 {
     {
-        auto lock = state.selection.lock();
+        auto lock = m_selection.lock();
         if (!lock.poisoned())
-            return lock->target;
+            return SelectionView{lock->paths, lock->target, lock->items, lock->version,
+                                 lock->analysed_version == lock->version};
     }
     // Analysed after the lock is released: no lock is held across file work.
-    return config::analyze_selection({});
+    return SelectionView{{}, config::analyze_selection({}), {}, 0, true};
 }
 
-Selection ServerState::selection_snapshot()
+SelectionVersion ServerState::selection_version()
 {
-    {
-        auto lock = selection.lock();
-        if (!lock.poisoned())
-            return lock.value();
-    }
-    return Selection{{}, config::analyze_selection({}), 0};
+    auto lock = m_selection.lock();
+    if (lock.poisoned())
+        return SelectionVersion{0, true};
+    return SelectionVersion{lock->version, lock->analysed_version == lock->version};
+}
+
+config::SelectionAnalysis ServerState::analyse(const std::vector<std::filesystem::path>& paths,
+                                               const ScanStore& known, ScanStore& found)
+{
+    return config::analyze_selection_items(paths, [&](const std::filesystem::path& p) {
+        auto key = path_key(p);
+        if (const auto it = known.find(key); it != known.end())
+            return it->second;
+        if (const auto it = found.find(key); it != found.end())
+            return it->second;
+        return found.emplace(std::move(key), config::scan_item(p)).first->second;
+    });
+}
+
+void ServerState::keep_scans(Selection& sel, ScanStore&& found)
+{
+    if (found.empty())
+        return;
+    std::unordered_set<std::string> selected;
+    for (const auto& p : sel.paths)
+        selected.insert(path_key(p));
+    for (auto& [key, scan] : found)
+        if (selected.contains(key))
+            sel.scans.insert_or_assign(key, std::move(scan));
+}
+
+std::uint64_t ServerState::store_paths(Selection& sel, std::vector<std::filesystem::path>&& paths)
+{
+    sel.paths = std::move(paths);
+    std::unordered_set<std::string> selected;
+    for (const auto& p : sel.paths)
+        selected.insert(path_key(p));
+    std::erase_if(sel.scans, [&](const auto& entry) { return !selected.contains(entry.first); });
+    return ++sel.version;
 }
 
 config::TargetSummary ServerState::replace_selection(std::vector<std::filesystem::path> paths)
 {
-    auto target = config::analyze_selection(paths);
+    // A pick is the user choosing afresh: every item is scanned as it is now.
+    ScanStore found;
+    auto analysis = analyse(paths, {}, found);
     {
-        auto lock = selection.lock();
+        auto lock = m_selection.lock();
         if (!lock.poisoned()) {
-            lock->paths = std::move(paths);
-            lock->target = target;
-            ++lock->generation;
+            const auto version = store_paths(lock.value(), std::move(paths));
+            keep_scans(lock.value(), std::move(found));
+            lock->target = analysis.target;
+            lock->items = std::move(analysis.items);
+            lock->analysed_version = version;
         }
     }
     {
-        auto lock = job.lock();
+        auto lock = m_job.lock();
         // A running job keeps its record: the page goes on showing its progress and then
         // its link, and start-upload refuses until it has ended.
         if (!lock.poisoned() && !lock->is_busy() && !job_running())
             lock.value() = JobState::make_new();
     }
-    return target;
+    return std::move(analysis.target);
 }
 
 void ServerState::merge_into_selection(const std::vector<std::filesystem::path>& incoming, MergeMode mode)
 {
-    for (bool stored = false; !stored;) {
-        std::vector<std::filesystem::path> current;
-        std::uint64_t generation = 0;
-        {
-            auto lock = selection.lock();
-            if (lock.poisoned())
-                break;
-            if (mode == MergeMode::append)
-                current = lock->paths;
-            generation = lock->generation;
-        }
-        auto merged = merge_paths(current, incoming, mode);
-        auto target = config::analyze_selection(merged);
-        auto lock = selection.lock();
+    bool start_runner = false;
+    {
+        auto lock = m_selection.lock();
         if (lock.poisoned())
-            break;
-        // Another change came first: merge onto it instead of overwriting it.
-        if (lock->generation != generation)
-            continue;
-        lock->paths = std::move(merged);
-        lock->target = std::move(target);
-        ++lock->generation;
-        stored = true;
+            return;
+        (void)store_paths(lock.value(), merge_paths(lock->paths, incoming, mode));
+        start_runner = !lock->analysing;
+        lock->analysing = true;
     }
-    auto lock = job.lock();
+    if (start_runner) {
+        // The thread holds the state: it may outlive the accept loop and every request.
+        auto self = weak_from_this().lock();
+        const bool started =
+            self && platform::start_detached_thread([self]() mutable { self->analyse_until_ready(); });
+        if (!started)
+            analyse_until_ready(); // no thread to be had: the answer waits instead
+    }
+    auto lock = m_job.lock();
     if (!lock.poisoned() && (lock->phase == "done" || lock->phase == "error"))
         lock.value() = JobState::make_new();
 }
 
-void ServerState::begin_quit()
+void ServerState::request_quit()
 {
     std::call_once(m_quit_once, [this] {
         m_quitting.store(true);
         if (m_quit_hook)
             m_quit_hook();
     });
-    quit.store(true);
+    m_quit.store(true);
 }
 
-std::optional<std::uint64_t> ServerState::begin_job(const config::TargetSummary& target)
+void ServerState::analyse_until_ready()
 {
-    const std::uint64_t id = ++m_last_job_id;
+    for (;;) {
+        std::vector<std::filesystem::path> paths;
+        std::uint64_t version = 0;
+        ScanStore known;
+        {
+            auto lock = m_selection.lock();
+            if (lock.poisoned())
+                return;
+            if (lock->analysed_version == lock->version) {
+                lock->analysing = false;
+                return;
+            }
+            paths = lock->paths;
+            version = lock->version;
+            known = lock->scans;
+        }
+        if (m_before_analysis)
+            m_before_analysis();
+        ScanStore found;
+        auto analysis = analyse(paths, known, found);
+        auto lock = m_selection.lock();
+        if (lock.poisoned())
+            return;
+        keep_scans(lock.value(), std::move(found));
+        // A change stored meanwhile is analysed on the next round, with these scans kept.
+        if (lock->version == version) {
+            lock->target = std::move(analysis.target);
+            lock->items = std::move(analysis.items);
+            lock->analysed_version = version;
+        }
+    }
+}
+
+StartSelection ServerState::selection_for_start(std::optional<std::uint64_t> shown)
+{
+    StartSelection out;
+    out.selection = selection_view();
+    if (!out.selection.ready)
+        out.check = StartCheck::not_ready;
+    else if (shown && *shown != out.selection.version)
+        out.check = StartCheck::changed;
+    return out;
+}
+
+std::optional<JobHandle> ServerState::begin_job(const SharedState& state, const config::TargetSummary& target)
+{
+    ServerState& s = *state;
+    const std::uint64_t id = ++s.m_last_job_id;
     {
-        auto lock = job.lock();
+        auto lock = s.m_job.lock();
         if (!lock.poisoned() && lock->is_busy())
             return std::nullopt;
         std::uint64_t free = 0;
-        if (!m_running_job.compare_exchange_strong(free, id))
+        if (!s.m_running_job.compare_exchange_strong(free, id))
             return std::nullopt;
         // Only the job holding the slot writes the counters from here on. They are reset
         // before the phase changes, so no poll shows the last job's figures as this one's.
         const auto total = target.raw_bytes == 0 ? 1 : target.raw_bytes;
-        zip_done_bytes->store(0);
-        zip_total_bytes->store(total);
-        upload_sent_bytes->store(0);
-        upload_total_bytes->store(total);
+        s.m_counters.zip_done_bytes->store(0);
+        s.m_counters.zip_total_bytes->store(total);
+        s.m_counters.upload_sent_bytes->store(0);
+        s.m_counters.upload_total_bytes->store(total);
         if (!lock.poisoned()) {
             lock->phase = target.needs_zip ? "zipping" : "uploading";
             lock->percent = 0.0;
@@ -170,28 +271,67 @@ std::optional<std::uint64_t> ServerState::begin_job(const config::TargetSummary&
             lock->job_id = id;
         }
     }
-    return id;
+    return JobHandle(state, id);
 }
 
-void ServerState::update_job(std::uint64_t job_id, const std::function<void(JobState&)>& change)
+JobState ServerState::job_view()
 {
-    auto lock = job.lock();
-    if (!lock.poisoned() && lock->job_id == job_id)
-        change(lock.value());
+    JobState job;
+    {
+        auto lock = m_job.lock();
+        if (lock.poisoned())
+            return JobState::make_new();
+        job = lock.value();
+    }
+    apply_live_progress(job, m_counters, m_start);
+    return job;
 }
 
-void ServerState::finish_job(std::uint64_t job_id, const std::function<void(JobState&)>& change)
+bool ServerState::job_busy()
 {
-    auto lock = job.lock();
+    auto lock = m_job.lock();
+    return !lock.poisoned() && lock->is_busy();
+}
+
+void ServerState::finish_write(std::uint64_t job_id, const std::function<void(JobState&)>& change)
+{
+    auto lock = m_job.lock();
     if (!lock.poisoned() && lock->job_id == job_id)
         change(lock.value());
-    release_job(job_id);
 }
 
 void ServerState::release_job(std::uint64_t job_id)
 {
     std::uint64_t held = job_id;
     (void)m_running_job.compare_exchange_strong(held, 0);
+}
+
+JobHandle::JobHandle(JobHandle&& other) noexcept : m_state(std::move(other.m_state)), m_id(other.m_id) {}
+
+JobHandle::~JobHandle()
+{
+    if (m_state)
+        finish([](JobState& job) {
+            job.phase = "error";
+            job.error = std::string(JOB_NOT_STARTED_MESSAGE);
+        });
+}
+
+const JobCounters& JobHandle::counters() const { return m_state->m_counters; }
+
+JobTempFiles& JobHandle::temp_files() const { return m_state->m_temp_files; }
+
+std::uint64_t JobHandle::elapsed_ms() const { return server::elapsed_ms(m_state->m_start); }
+
+void JobHandle::update(const std::function<void(JobState&)>& change) const { m_state->finish_write(m_id, change); }
+
+void JobHandle::finish(const std::function<void(JobState&)>& change)
+{
+    if (!m_state)
+        return;
+    m_state->finish_write(m_id, change);
+    m_state->release_job(m_id);
+    m_state.reset();
 }
 
 core::Result<platform::File> JobTempFiles::create(const std::filesystem::path& path)
@@ -223,7 +363,5 @@ void JobTempFiles::remove_all_at_exit()
         (void)platform::remove_file(p);
     m_paths.clear();
 }
-
-JobState job_snapshot(ServerState& state) { return state.job.snapshot_or(JobState::make_new()); }
 
 } // namespace server

@@ -11,19 +11,9 @@ namespace server {
 
 RouteReply handle_state(ServerState& state)
 {
-    const config::DesktopConfig cfg = config::config_snapshot(state.config);
-    const config::TargetSummary target = target_snapshot(state);
-    JobState job;
-    bool job_readable = false;
-    {
-        auto lock = state.job.lock();
-        if (!lock.poisoned()) {
-            job = lock.value();
-            job_readable = true;
-        }
-    }
-    if (job_readable)
-        apply_live_progress(job, state);
+    const config::DesktopConfig cfg = state.config_snapshot();
+    const SelectionView selection = state.selection_view();
+    const JobState job = state.job_view();
 
     Json reply{
         {"success", true},
@@ -38,32 +28,32 @@ RouteReply handle_state(ServerState& state)
              {"role", cfg.role},
              {"server_url", cfg.server_url},
          }},
-        {"target", to_value(target)},
+        {"target", to_value(selection.target)},
+        {"selection_version", selection.version},
+        {"selection_ready", selection.ready},
         {"job", to_value(job)},
     };
     return {200, std::move(reply)};
+}
+
+RouteReply handle_selection_version(ServerState& state)
+{
+    const auto [version, ready] = state.selection_version();
+    return {200, Json{{"success", true}, {"selection_version", version}, {"selection_ready", ready}}};
 }
 
 RouteReply handle_heartbeat() { return {200, Json{{"ok", true}}}; }
 
 RouteReply handle_quit(ServerState& state)
 {
-    state.begin_quit();
+    state.request_quit();
     return {200, Json{{"success", true}}};
 }
 
 RouteReply handle_logout(ServerState& state)
 {
     (void)config::clear_credentials(); // a failed save still logs out this instance
-    {
-        auto lock = state.config.lock();
-        if (!lock.poisoned()) {
-            lock->api_key.clear();
-            lock->username.clear();
-            lock->org_name.clear();
-            lock->admin_name.clear();
-        }
-    }
+    state.forget_account();
     return {200, Json{{"success", true}}};
 }
 

@@ -9,10 +9,13 @@
 
 namespace server {
 
-// GET /api/local/state: configuration, target and job, each copied under its own lock
-// (or its fallback), with live progress figures; asks the shell whether the menu is
-// installed after every lock is released.
+// GET /api/local/state: configuration, the selection's last finished analysis with its
+// version and readiness, and the job with live progress figures, each copied on its own
+// (or its fallback); asks the shell whether the menu is installed after every copy.
 [[nodiscard]] RouteReply handle_state(ServerState& state);
+
+// GET /api/local/selection-version: the selection's version and readiness, no file work.
+[[nodiscard]] RouteReply handle_selection_version(ServerState& state);
 
 // POST /api/local/heartbeat: {"ok": true}.
 [[nodiscard]] RouteReply handle_heartbeat();

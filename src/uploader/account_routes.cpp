@@ -22,7 +22,7 @@ server::RouteReply detail_reply(std::uint16_t status, std::string message)
 
 std::string current_base_url(server::ServerState& state)
 {
-    return base_url(config::config_snapshot(state.config).server_url);
+    return base_url(state.config_snapshot().server_url);
 }
 
 // RFC 3986 unreserved bytes stay; every other byte is %XX, so a blank is "%20".
@@ -108,17 +108,13 @@ server::RouteReply handle_login(server::ServerState& state, std::string_view bod
         {"success", true},
         {"username", fresh.username},
     };
-    {
-        auto lock = state.config.lock();
-        if (!lock.poisoned())
-            lock.value() = std::move(fresh);
-    }
+    state.replace_config(std::move(fresh));
     return {200, std::move(out)};
 }
 
 server::RouteReply handle_quota(server::ServerState& state)
 {
-    const config::DesktopConfig cfg = config::config_snapshot(state.config);
+    const config::DesktopConfig cfg = state.config_snapshot();
     if (cfg.api_key.empty())
         return {401, server::Json{{"authenticated", false}}};
 
@@ -143,11 +139,7 @@ server::RouteReply handle_quota(server::ServerState& state)
     // The saved file loses every credential; memory keeps all but the key until the
     // configuration is next replaced.
     (void)config::clear_credentials();
-    {
-        auto lock = state.config.lock();
-        if (!lock.poisoned())
-            lock->api_key.clear();
-    }
+    state.forget_api_key();
     return detail_reply(401, "인증 키가 만료되었습니다. 다시 로그인해 주세요.");
 }
 

@@ -24,7 +24,7 @@ struct PreparedFile {
     std::optional<std::filesystem::path> temporary_archive;
 };
 
-core::Result<PreparedFile> choose_file(server::ServerState& state, const config::TargetSummary& target,
+core::Result<PreparedFile> choose_file(const server::JobHandle& job, const config::TargetSummary& target,
                                        const std::vector<std::filesystem::path>& paths)
 {
     if (!target.needs_zip) {
@@ -33,12 +33,12 @@ core::Result<PreparedFile> choose_file(server::ServerState& state, const config:
         return PreparedFile{paths.front(), std::nullopt};
     }
     const auto path = zipper::temp_archive_path();
-    auto out = state.temp_files.create(path);
+    auto out = job.temp_files().create(path);
     if (!out)
         return core::fail("임시 압축파일 생성 실패: " + out.error());
-    auto archive = zipper::build_archive_into(std::move(*out), path, paths, *state.zip_done_bytes);
+    auto archive = zipper::build_archive_into(std::move(*out), path, paths, *job.counters().zip_done_bytes);
     if (!archive) {
-        state.temp_files.remove(path);
+        job.temp_files().remove(path);
         return std::unexpected(archive.error());
     }
     return PreparedFile{*archive, *archive};
@@ -55,16 +55,16 @@ std::optional<std::string> trimmed_non_empty(const std::optional<std::string>& v
 }
 
 // Steps from the upload phase to the parsed reply; the archive, if any, is the caller's.
-core::Result<server::UploadResult> upload(server::ServerState& state, std::uint64_t job_id,
-                                          const config::DesktopConfig& cfg,
+core::Result<server::UploadResult> upload(const server::JobHandle& job, const config::DesktopConfig& cfg,
                                           const config::TargetSummary& target, const std::filesystem::path& file_path,
                                           const std::optional<std::string>& custom_code,
                                           const std::string& expiry_option, const std::optional<std::string>& qr_details)
 {
-    state.upload_started_ms->store(server::elapsed_ms(state.start));
-    state.update_job(job_id, [](server::JobState& job) {
-        job.phase = "uploading";
-        job.percent = 0.0;
+    const auto& counters = job.counters();
+    counters.upload_started_ms->store(job.elapsed_ms());
+    job.update([](server::JobState& record) {
+        record.phase = "uploading";
+        record.percent = 0.0;
     });
 
     const auto base = base_url(cfg.server_url);
@@ -91,11 +91,11 @@ core::Result<server::UploadResult> upload(server::ServerState& state, std::uint6
     auto trailer = make_trailer(boundary);
 
     const auto total = saturating_add(saturating_add(header.size(), *size), trailer.size());
-    state.upload_sent_bytes->store(0);
-    state.upload_total_bytes->store(total);
+    counters.upload_sent_bytes->store(0);
+    counters.upload_total_bytes->store(total);
 
     auto body = std::make_shared<MultipartBody>(
-        std::move(header), std::move(trailer), state.upload_sent_bytes,
+        std::move(header), std::move(trailer), counters.upload_sent_bytes,
         [file](std::span<char> dest) { return file->read(dest.data(), dest.size()); }, *size);
 
     platform::HttpRequest request;
@@ -168,37 +168,37 @@ core::Result<server::UploadResult> make_upload_result(const server::Json& reply,
     return r;
 }
 
-void run_upload_job(server::SharedState state, config::DesktopConfig config, config::TargetSummary target,
+void run_upload_job(server::JobHandle job, config::DesktopConfig config, config::TargetSummary target,
                     std::vector<std::filesystem::path> paths, std::optional<std::string> custom_code,
-                    std::string expiry_option, std::optional<std::string> qr_details, std::uint64_t job_id)
+                    std::string expiry_option, std::optional<std::string> qr_details)
 {
     std::optional<std::filesystem::path> archive;
     core::Result<server::UploadResult> outcome = [&]() -> core::Result<server::UploadResult> {
-        auto prepared = choose_file(*state, target, paths);
+        auto prepared = choose_file(job, target, paths);
         if (!prepared)
             return std::unexpected(prepared.error());
         archive = prepared->temporary_archive;
-        return upload(*state, job_id, config, target, prepared->path, custom_code, expiry_option, qr_details);
+        return upload(job, config, target, prepared->path, custom_code, expiry_option, qr_details);
     }();
 
     if (archive)
-        state->temp_files.remove(*archive);
+        job.temp_files().remove(*archive);
 
     if (!outcome) {
-        state->finish_job(job_id, [&](server::JobState& job) {
-            job.phase = "error";
-            job.error = outcome.error();
+        job.finish([&](server::JobState& record) {
+            record.phase = "error";
+            record.error = outcome.error();
         });
         return;
     }
     const auto copied = shell::copy_to_clipboard(outcome->short_url);
     auto svg = render_qr_svg(outcome->short_url);
-    state->finish_job(job_id, [&](server::JobState& job) {
-        job.phase = "done";
-        job.percent = 100.0;
-        job.detail_text = copied ? std::string(copied_text) : not_copied_text(copied.error());
-        job.qr_svg = std::move(svg);
-        job.result = std::move(*outcome);
+    job.finish([&](server::JobState& record) {
+        record.phase = "done";
+        record.percent = 100.0;
+        record.detail_text = copied ? std::string(copied_text) : not_copied_text(copied.error());
+        record.qr_svg = std::move(svg);
+        record.result = std::move(*outcome);
     });
 }
 

@@ -15,15 +15,14 @@
 
 namespace uploader {
 
-// Packs the selection when needed, streams it to the service, and leaves the outcome in
-// the job record that `state` holds when the job writes ("done" with the result and the
-// QR code, or "error" with the message), as long as that record is still `job_id`'s; the
-// last write frees the job slot. Removes a temporary archive after every outcome (and
-// lists it in state.temp_files meanwhile, for the exit path). Returns nothing; runs to its
-// end.
-void run_upload_job(server::SharedState state, config::DesktopConfig config, config::TargetSummary target,
+// Packs `paths` when the target needs it (else sends the first), streams the file to the
+// service, and leaves the outcome in the job's record while it is still the job's ("done"
+// with the result and the QR code, or "error" with the message); the last write frees the
+// job slot. Removes a temporary archive after every outcome (and lists it in the job's
+// temporary files meanwhile, for the exit path). Returns nothing; runs to its end.
+void run_upload_job(server::JobHandle job, config::DesktopConfig config, config::TargetSummary target,
                     std::vector<std::filesystem::path> paths, std::optional<std::string> custom_code,
-                    std::string expiry_option, std::optional<std::string> qr_details, std::uint64_t job_id = 0);
+                    std::string expiry_option, std::optional<std::string> qr_details);
 
 // The done job's detail text when the link went to the clipboard.
 inline constexpr std::string_view copied_text = "단축 링크가 클립보드에 자동 복사되었습니다!";

@@ -229,12 +229,4 @@ TEST_F(ConfigFolder, FolderFollowsTheEnvironment)
     }
 }
 
-TEST(ConfigSnapshot, PoisonedLockGivesTheDefaults)
-{
-    core::Guarded<DesktopConfig> shared(account("https://held.example"));
-    EXPECT_EQ(config::config_snapshot(shared), account("https://held.example"));
-    shared.poison_for_test();
-    EXPECT_EQ(config::config_snapshot(shared), DesktopConfig::defaults());
-}
-
 } // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 namespace config {
 
@@ -191,6 +192,28 @@ TEST_F(Selection, SummaryOfEachKindOfSelection)
           size_message}},
         {"names in NFC, paths as given", file("e\xCC\x81.pdf", 2), {"e\xCC\x81.pdf"},
          {D::DirectDocument, "\xC3\xA9.pdf", "\xC3\xA9.pdf", "", 1, 1, 2, false, false, true}},
+        // Of several items, what the archive leaves out is neither counted nor named.
+        {"an ignored name beside a document leaves the document",
+         [](const Selection& t) { sized_file(t.at("Thumbs.db"), 9); sized_file(t.at("a.pdf"), 5); },
+         {"Thumbs.db", "a.pdf"},
+         {D::DirectDocument, "a.pdf", "a.pdf", "a", 1, 1, 5, false, false, true}},
+        {"an ignored name beside a file of another extension",
+         [](const Selection& t) { sized_file(t.at("data.bin"), 10); sized_file(t.at("._data.bin"), 1); },
+         {"data.bin", "._data.bin"},
+         {D::AutoZip, "data.bin", "data.zip", "data", 1, 1, 10, false, false, true}},
+        {"an ignored name first of three",
+         [](const Selection& t) {
+             sized_file(t.at("desktop.ini"), 1);
+             sized_file(t.at("b.txt"), 2);
+             sized_file(t.at("c.bin"), 3);
+         },
+         {"desktop.ini", "b.txt", "c.bin"},
+         {D::AutoZip, "b 외 1개 항목", "b_외_1건.zip", "b_외_1건", 2, 2, 5, false, false, true}},
+        {"nothing packed of several is named as selected",
+         [](const Selection& t) { sized_file(t.at("Thumbs.db"), 1); sized_file(t.at("desktop.ini"), 1); },
+         {"Thumbs.db", "desktop.ini"},
+         {D::AutoZip, "Thumbs 외 1개 항목", "Thumbs_외_1건.zip", "Thumbs_외_1건", 2, 0, 0, false, false, false,
+          nothing_message}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -223,23 +246,111 @@ TEST_F(Selection, LinksAreFollowedForTheKindButNotByTheScan)
     using D = TargetKind;
     struct Case {
         std::string_view name;
-        std::string select;
+        std::vector<std::string> select;
         Want want;
     };
     const Case cases[] = {
-        {"link to a document", "doc_link.pdf",
+        {"link to a document", {"doc_link.pdf"},
          {D::DirectDocument, "doc_link.pdf", "doc_link.pdf", "doc_link", 1, 1, 11, false, false, true}},
-        {"link to another file", "bin_link",
+        {"link to another file", {"bin_link"},
          {D::AutoZip, "bin_link", "bin_link.zip", "bin_link", 1, 0, 0, false, false, false, nothing_message}},
-        {"link to a folder", "folder_link",
+        {"link to a folder", {"folder_link"},
          {D::AutoZip, "📁 folder_link (폴더 전체)", "folder_link.zip", "folder_link", 1, 0, 0, false, false, false,
+          nothing_message}},
+        // Beside other items a link is left out: the rest is named and counted.
+        {"a file beside a link to a folder", {"target.bin", "folder_link"},
+         {D::AutoZip, "target.bin", "target.zip", "target", 1, 1, 12, false, false, true}},
+        {"a link to a document first, then a document", {"doc_link.pdf", "target.pdf"},
+         {D::DirectDocument, "target.pdf", "target.pdf", "target", 1, 1, 11, false, false, true}},
+        {"a folder beside links", {"bin_link", "folder", "doc_link.pdf"},
+         {D::AutoZip, "📁 folder (폴더 전체)", "folder.zip", "folder", 1, 1, 13, false, false, true}},
+        {"only links", {"bin_link", "folder_link"},
+         {D::AutoZip, "bin_link 외 1개 항목", "bin_link_외_1건.zip", "bin_link_외_1건", 2, 0, 0, false, false, false,
           nothing_message}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(config::analyze_selection({at(c.select)}), summary(c.want, {platform::path_to_utf8(at(c.select))}));
+        std::vector<fs::path> selection;
+        std::vector<std::string> texts;
+        for (const auto& s : c.select) {
+            selection.push_back(at(s));
+            texts.push_back(platform::path_to_utf8(at(s)));
+        }
+        EXPECT_EQ(config::analyze_selection(selection), summary(c.want, texts));
     }
     EXPECT_EQ(config::analyze_selection({at("dangling.pdf")}).kind, TargetKind::Empty);
+}
+
+// Each item's own scan, added up, gives what one scan over the whole list gives: also
+// when the sum passes a limit inside a later item, where the whole scan stops part way.
+// Every prefix of each list is analysed in turn with the scans kept from the shorter
+// ones, as the selection grows by hand-offs.
+TEST_F(Selection, ItemScansAddUpToTheWholeScan)
+{
+    constexpr std::uint64_t half_gib = 512 * mib;
+    const auto files_in = [&](std::string folder, int count) {
+        fs::create_directories(at(folder));
+        for (int i = 0; i < count; ++i)
+            sized_file(at(folder + "/f" + std::to_string(i)), 1);
+    };
+    sized_file(at("x.txt"), 3);
+    sized_file(at("y.bin"), 4);
+    sized_file(at("Thumbs.db"), 5);
+    sized_file(at("empty.bin"), 0);
+    files_in("three", 3);
+    fs::create_directories(at("nested/__MACOSX"));
+    fs::create_directories(at("nested/deeper"));
+    sized_file(at("nested/__MACOSX/skipped"), 6);
+    sized_file(at("nested/._skipped"), 7);
+    sized_file(at("nested/deeper/kept"), 8);
+    files_in("n3000", 3000);
+    files_in("n2100", 2100);
+    fs::create_directories(at("gib"));
+    sized_file(at("gib/a"), 2 * half_gib);
+    fs::create_directories(at("parts"));
+    for (const char* n : {"parts/1", "parts/2", "parts/3"})
+        sized_file(at(n), 300 * mib);
+    fs::create_directories(at("half"));
+    sized_file(at("half/h"), half_gib);
+    sized_file(at("over.bin"), config::MAX_SCAN_RAW_BYTES + 1);
+    const bool links = test_support::try_symlink(at("three"), at("three_link"), true);
+
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> select;
+    };
+    std::vector<Case> cases = {
+        {"files and folders", {"x.txt", "three", "nested", "y.bin"}},
+        {"repeats", {"three", "x.txt", "three", "x.txt"}},
+        {"ignored names and empty files", {"Thumbs.db", "nested", "empty.bin", "y.bin"}},
+        {"the count passes its limit in the second folder", {"n3000", "n2100", "x.txt"}},
+        {"the size passes its limit inside the second folder", {"gib", "parts", "x.txt"}},
+        {"the size reaches its limit exactly", {"gib", "half", "x.txt"}},
+        {"the size is passed by the first item", {"over.bin", "three"}},
+        {"the size is passed by a later single file", {"x.txt", "gib", "over.bin", "y.bin"}},
+        {"missing paths", {"gone", "three", "gone", "x.txt"}},
+    };
+    if (links)
+        cases.push_back({"a link among folders", {"three_link", "three", "nested"}});
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::map<fs::path, config::ItemScan> kept;
+        const config::ItemScans scans = [&](const fs::path& p) {
+            auto it = kept.find(p);
+            if (it == kept.end())
+                it = kept.emplace(p, config::scan_item(p)).first;
+            return it->second;
+        };
+        std::vector<fs::path> selection;
+        for (const auto& s : c.select) {
+            selection.push_back(at(s));
+            SCOPED_TRACE(selection.size());
+            EXPECT_EQ(config::analyze_selection_items(selection, scans).target, config::analyze_selection(selection));
+        }
+    }
+    if (!links)
+        GTEST_SKIP() << "symbolic links cannot be created here; the other cases ran";
 }
 
 TEST_F(Selection, RootAloneIsTheSharedFolder)

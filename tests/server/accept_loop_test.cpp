@@ -1,5 +1,11 @@
 // The listener and the accept loop's quit and idle rules, with shortened idle times.
 #include "local_server.h"
+#include "support/state_probe.h"
+
+#include "platform/unicode.h"
+
+#include <fstream>
+#include <future>
 
 #include "platform/unicode.h"
 #include "server/selection_routes.h"
@@ -55,7 +61,7 @@ TEST_F(AcceptLoopTest, EndsWhenNoRequestCameInTime)
 {
     test::LocalServer srv({}, true, short_times(300, 100'000));
     EXPECT_TRUE(srv.stopped_within(10s));
-    EXPECT_GE(server::elapsed_ms(srv.state->start), 300u);
+    EXPECT_GE(server::elapsed_ms(srv.state->start_instant()), 300u);
     // The listener is closed with the loop.
     EXPECT_FALSE(platform::connect_loopback(srv.port, 2s));
 }
@@ -72,9 +78,9 @@ TEST_F(AcceptLoopTest, RequestsKeepItAliveUntilTheyStop)
         std::this_thread::sleep_for(100ms);
     }
     EXPECT_FALSE(srv.stopped_within(0ms));
-    const std::uint64_t last = srv.state->last_seen_ms.load();
+    const std::uint64_t last = server::ServerStateProbe::last_seen_ms(*srv.state).load();
     EXPECT_TRUE(srv.stopped_within(10s));
-    EXPECT_GT(server::elapsed_ms(srv.state->start), last + 3'000);
+    EXPECT_GT(server::elapsed_ms(srv.state->start_instant()), last + 3'000);
 }
 
 TEST_F(AcceptLoopTest, RefusedRequestsDoNotKeepItAlive)
@@ -88,7 +94,7 @@ TEST_F(AcceptLoopTest, RefusedRequestsDoNotKeepItAlive)
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_TRUE(srv.stopped_within(10s));
-    EXPECT_FALSE(srv.state->page_seen.load());
+    EXPECT_FALSE(server::ServerStateProbe::page_seen(*srv.state).load());
 }
 
 TEST_F(AcceptLoopTest, AHandOffWaitsForThePageAsLongAsTheFirstPaths)
@@ -99,32 +105,51 @@ TEST_F(AcceptLoopTest, AHandOffWaitsForThePageAsLongAsTheFirstPaths)
     test::LocalServer srv({}, true, short_times(6'000, 100));
     const auto reply = test::split_reply(srv.call("POST", "/api/local/add-paths", R"({"paths":[],"replace":false})"));
     ASSERT_TRUE(reply.head.starts_with("HTTP/1.1 200 ")) << reply.head << reply.body;
-    const std::uint64_t handed = srv.state->last_seen_ms.load();
-    EXPECT_FALSE(srv.state->page_seen.load());
+    const std::uint64_t handed = server::ServerStateProbe::last_seen_ms(*srv.state).load();
+    EXPECT_FALSE(server::ServerStateProbe::page_seen(*srv.state).load());
     EXPECT_FALSE(srv.stopped_within(1'500ms));
     EXPECT_TRUE(srv.stopped_within(20s));
-    EXPECT_GT(server::elapsed_ms(srv.state->start), handed + 6'000);
+    EXPECT_GT(server::elapsed_ms(srv.state->start_instant()), handed + 6'000);
 }
 
 TEST_F(AcceptLoopTest, NeverEndsForIdlenessWhileAJobIsBusy)
 {
     // Busy before the loop's first pass, however late the test thread gets to run.
     test::LocalServer srv({}, true, short_times(100, 100),
-                          [](server::ServerState& state) { state.job.lock()->phase = "zipping"; });
+                          [](server::ServerState& state) { server::ServerStateProbe::job(state).lock()->phase = "zipping"; });
     for (const char* phase : {"zipping", "uploading"}) {
         SCOPED_TRACE(phase);
-        srv.state->job.lock()->phase = phase;
+        server::ServerStateProbe::job(*srv.state).lock()->phase = phase;
         EXPECT_FALSE(srv.stopped_within(600ms));
     }
-    srv.state->job.lock()->phase = "done";
+    server::ServerStateProbe::job(*srv.state).lock()->phase = "done";
+    EXPECT_TRUE(srv.stopped_within(10s));
+}
+
+// A hand-off whose analysis is still running is a selection the page has yet to show.
+TEST_F(AcceptLoopTest, NeverEndsForIdlenessWhileAnAnalysisRuns)
+{
+    std::promise<void> go;
+    std::shared_future<void> gate = go.get_future().share();
+    test::LocalServer srv({}, true, short_times(100, 100), [&](server::ServerState& state) {
+        server::ServerStateProbe::before_analysis(state, [gate] { (void)gate.wait_for(60s); });
+    });
+    const auto file = home.dir() / "a.pdf";
+    std::ofstream(file) << "a";
+    ASSERT_NE(srv.call("POST", "/api/local/add-paths",
+                       R"({"paths": [")" + platform::path_to_utf8(file) + R"("]})")
+                  .find(" 200 "),
+              std::string::npos);
+    EXPECT_FALSE(srv.stopped_within(600ms));
+    go.set_value();
     EXPECT_TRUE(srv.stopped_within(10s));
 }
 
 TEST_F(AcceptLoopTest, APoisonedJobLockCountsAsNotBusy)
 {
     test::LocalServer srv({}, true, short_times(200, 200));
-    srv.state->job.lock()->phase = "uploading";
-    srv.state->job.poison_for_test();
+    server::ServerStateProbe::job(*srv.state).lock()->phase = "uploading";
+    server::ServerStateProbe::job(*srv.state).poison_for_test();
     EXPECT_TRUE(srv.stopped_within(10s));
 }
 
@@ -168,7 +193,7 @@ TEST_F(AcceptLoopTest, AnEndingInstanceWithdrawsItsAnnouncementFirstAndTakesNoHa
         const auto refused = server::handle_add_paths(srv.state, hand_off);
         EXPECT_EQ(refused.status, 503);
         EXPECT_EQ(refused.body, (server::Json{{"detail", "프로그램이 종료되는 중입니다."}}));
-        EXPECT_EQ(server::paths_snapshot(*srv.state), std::vector<std::filesystem::path>{});
+        EXPECT_EQ(srv.state->selection_view().paths, std::vector<std::filesystem::path>{});
         (void)server::handle_quit(*srv.state); // a second quit withdraws nothing more
         EXPECT_EQ(withdrawn.load(), 1);
     }

@@ -115,7 +115,7 @@ public:
     }
     ~LocalServer()
     {
-        state->quit.store(true);
+        state->request_quit();
         m_loop.join();
     }
     LocalServer(const LocalServer&) = delete;
@@ -133,6 +133,23 @@ public:
         std::string req = std::string(method) + " " + std::string(path) + " HTTP/1.1\r\nX-Local-Token: "
             + std::string(TOKEN) + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
         return round_trip(port, req);
+    }
+
+    // The selection once its analysis has caught up with the stored version (60 s at
+    // most; a failure is reported and the last view given).
+    [[nodiscard]] server::SelectionView settled_selection() const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            auto view = state->selection_view();
+            if (view.ready)
+                return view;
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the selection's analysis did not finish";
+                return view;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
 
     std::uint16_t port = 0;

@@ -1,5 +1,6 @@
 // Raw requests over a real loopback connection against raw replies.
 #include "local_server.h"
+#include "support/state_probe.h"
 
 #include "server/connection.h"
 
@@ -174,15 +175,15 @@ TEST_F(RequestTest, RawRequestsGetExactReplies)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        srv.state->page_seen.store(false);
-        srv.state->last_seen_ms.store(0);
-        const auto before = server::elapsed_ms(srv.state->start);
+        server::ServerStateProbe::page_seen(*srv.state).store(false);
+        server::ServerStateProbe::last_seen_ms(*srv.state).store(0);
+        const auto before = server::elapsed_ms(srv.state->start_instant());
         EXPECT_EQ(test::round_trip(srv.port, c.request), c.reply);
-        EXPECT_EQ(srv.state->page_seen.load(), c.authorised);
+        EXPECT_EQ(server::ServerStateProbe::page_seen(*srv.state).load(), c.authorised);
         if (c.authorised)
-            EXPECT_GE(srv.state->last_seen_ms.load(), before);
+            EXPECT_GE(server::ServerStateProbe::last_seen_ms(*srv.state).load(), before);
         else
-            EXPECT_EQ(srv.state->last_seen_ms.load(), 0u);
+            EXPECT_EQ(server::ServerStateProbe::last_seen_ms(*srv.state).load(), 0u);
     }
 }
 
@@ -223,7 +224,7 @@ TEST(RequestTimeLimit, TricklingPeersAreClosedWithoutAReply)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        srv.state->page_seen.store(false);
+        server::ServerStateProbe::page_seen(*srv.state).store(false);
         const auto start = Clock::now();
         auto conn = platform::connect_loopback(srv.port, 5s);
         ASSERT_TRUE(conn);
@@ -238,7 +239,7 @@ TEST(RequestTimeLimit, TricklingPeersAreClosedWithoutAReply)
         EXPECT_LT(sent, c.request.size()) << "the whole request went out before the server gave up";
         EXPECT_EQ(reply.get(), "");
         EXPECT_GE(Clock::now() - start, times.request_limit);
-        EXPECT_FALSE(srv.state->page_seen.load());
+        EXPECT_FALSE(server::ServerStateProbe::page_seen(*srv.state).load());
     }
     // A request that comes at once is still answered.
     EXPECT_EQ(test::split_reply(srv.call("POST", "/api/local/heartbeat")).body, heartbeat_json);
@@ -292,7 +293,7 @@ TEST(RefusedRequest, IsAnsweredOnItsHeadAndItsBodyDrained)
         EXPECT_LT(seconds_until_closed(*conn, reply), 15.0);
         EXPECT_EQ(reply, c.reply);
         EXPECT_TRUE(conn->send_all(std::string(body_size, 'b'))) << "the server reset the connection under the body";
-        EXPECT_FALSE(srv.state->page_seen.load());
+        EXPECT_FALSE(server::ServerStateProbe::page_seen(*srv.state).load());
     }
 }
 

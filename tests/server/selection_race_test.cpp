@@ -57,13 +57,14 @@ TEST(SelectionRace, OverlappingHandOffsKeepEveryPathInTheTarget)
         for (auto& r : replies)
             ASSERT_EQ(r.get(), 200);
 
-        const auto paths = server::paths_snapshot(*server.state);
+        const auto settled = server.settled_selection();
+        const auto& paths = settled.paths;
         const auto texts = path_texts(paths);
         const std::set<std::string> held(texts.begin(), texts.end());
         EXPECT_EQ(paths.size(), singles.size() + 1);
         for (const auto& p : singles)
             EXPECT_TRUE(held.contains(platform::path_to_utf8(p))) << platform::path_to_utf8(p);
-        const auto target = server::target_snapshot(*server.state);
+        const auto& target = settled.target;
         EXPECT_EQ(target.paths, texts);
         EXPECT_EQ(target.item_count, paths.size());
         EXPECT_EQ(target.upload_filename, "big_외_" + std::to_string(newcomers) + "건.zip");
@@ -164,7 +165,7 @@ TEST(SelectionRace, PickDuringAnUploadStartsNoSecondJob)
     const auto picked = rig.api("POST", "/api/local/pick", "{}");
     ASSERT_EQ(picked.status, 200);
     EXPECT_EQ(picked.body["target"]["upload_filename"], "b.pdf");
-    EXPECT_EQ(path_texts(server::paths_snapshot(*server.state)), path_texts({b}));
+    EXPECT_EQ(path_texts(server.state->selection_view().paths), path_texts({b}));
 
     const auto state = rig.api("GET", "/api/local/state").body;
     EXPECT_EQ(state["job"]["phase"], "uploading") << "the page must still see the running job";

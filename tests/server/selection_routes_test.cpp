@@ -3,6 +3,7 @@
 // job record.
 
 #include "support/upload_rig.h"
+#include "support/state_probe.h"
 
 #include "config/selection.h"
 #include "platform/unicode.h"
@@ -29,12 +30,12 @@ const std::string busy_message = "이미 업로드가 진행 중입니다.";
 
 void set_phase(server::ServerState& state, std::string phase)
 {
-    auto job = state.job.lock();
+    auto job = server::ServerStateProbe::job(state).lock();
     job->phase = std::move(phase);
     job->detail_text = "kept";
 }
 
-std::string phase_of(server::ServerState& state) { return server::job_snapshot(state).phase; }
+std::string phase_of(server::ServerState& state) { return server::ServerStateProbe::job(state).lock()->phase; }
 
 TEST(StartUpload, ChecksAndSentValues)
 {
@@ -163,7 +164,7 @@ TEST(StartUpload, RacingStartsAndARestart)
         EXPECT_EQ((a.status == 400 ? a : b).body, json({{"detail", busy_message}}));
         if (round > 0) {
             // The record of the ended job keeps its text; the reply shows the figures.
-            EXPECT_EQ(server::job_snapshot(*server.state).detail_text, test_support::done_text);
+            EXPECT_EQ(server::ServerStateProbe::job(*server.state).lock()->detail_text, test_support::done_text);
             const auto state = rig.api("GET", "/api/local/state").body;
             EXPECT_TRUE(field(field(state, "job"), "detail_text").get<std::string>().starts_with("서버 전송 중... "))
                 << field(state, "job").dump();
@@ -232,9 +233,9 @@ TEST(AddPaths, MergeRulesAndTheJobRecord)
         const auto reply = rig.api("POST", "/api/local/add-paths", c.body);
         EXPECT_EQ(reply.status, 200);
         EXPECT_EQ(reply.body, json({{"success", true}}));
-        EXPECT_EQ(path_texts(server::paths_snapshot(*server.state)), path_texts(c.paths));
-        const auto target = server::target_snapshot(*server.state);
-        EXPECT_EQ(target, config::analyze_selection(c.paths));
+        const auto settled = server.settled_selection();
+        EXPECT_EQ(path_texts(settled.paths), path_texts(c.paths));
+        EXPECT_EQ(settled.target, config::analyze_selection(c.paths));
         EXPECT_EQ(phase_of(*server.state), c.phase_after);
     }
 }
@@ -299,8 +300,8 @@ TEST(Pick, DialogOutcomes)
             EXPECT_NE(runs[0].args.back().find(c.dialog), std::string::npos) << runs[0];
         }
         const auto paths = c.picked.value_or(std::vector<fs::path>{a});
-        EXPECT_EQ(path_texts(server::paths_snapshot(*server.state)), path_texts(paths));
-        EXPECT_EQ(server::target_snapshot(*server.state), config::analyze_selection(paths));
+        EXPECT_EQ(path_texts(server.state->selection_view().paths), path_texts(paths));
+        EXPECT_EQ(server.state->selection_view().target, config::analyze_selection(paths));
         EXPECT_EQ(phase_of(*server.state), c.picked ? "idle" : "done");
     }
 }
@@ -327,7 +328,7 @@ TEST(SelectionWhileUploading, JobRecordRules)
     ASSERT_EQ(rig.start_upload(json::object()).status, 200);
 
     ASSERT_EQ(rig.api("POST", "/api/local/add-paths", json({{"paths", {platform::path_to_utf8(b)}}}).dump()).status, 200);
-    EXPECT_EQ(path_texts(server::paths_snapshot(*server.state)), path_texts({a, b}));
+    EXPECT_EQ(path_texts(server.state->selection_view().paths), path_texts({a, b}));
     EXPECT_EQ(phase_of(*server.state), "uploading");
 #ifndef _WIN32
     test_support::StandIns stand_ins;

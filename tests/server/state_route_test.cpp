@@ -1,6 +1,7 @@
 // The state reply's exact JSON forms, its fallbacks, logout, and replies while the
 // counters move.
 #include "local_server.h"
+#include "support/state_probe.h"
 
 #include "config/desktop_config.h"
 #include "server/route_reply.h"
@@ -50,7 +51,8 @@ TEST_F(StateRouteTest, FreshInstanceInWireOrder)
     test::LocalServer srv;
     const std::string body = state_body(srv);
     EXPECT_EQ(wire_keys(body), (std::vector<std::string>{"account", "authenticated", "context_menu_installed", "job",
-                                                          "platform", "success", "target"}));
+                                                          "platform", "selection_ready", "selection_version", "success",
+                                                          "target"}));
     EXPECT_EQ(raw_member(body, "account", "authenticated"),
               R"({"admin_name":"","org_name":"","role":"","server_url":")" + std::string(config::default_server_url)
                   + R"(","username":""})");
@@ -58,7 +60,9 @@ TEST_F(StateRouteTest, FreshInstanceInWireOrder)
     EXPECT_TRUE(std::regex_match(raw_member(body, "context_menu_installed", "job"), std::regex("true|false")));
     EXPECT_EQ(raw_member(body, "job", "platform"),
               R"({"detail_text":"","error":null,"percent":0.0,"phase":"idle","qr_svg":null,"result":null})");
-    EXPECT_EQ(raw_member(body, "platform", "success"), "\"Windows\"");
+    EXPECT_EQ(raw_member(body, "platform", "selection_ready"), "\"Windows\"");
+    EXPECT_EQ(raw_member(body, "selection_ready", "selection_version"), "true");
+    EXPECT_EQ(raw_member(body, "selection_version", "success"), "1");
     EXPECT_EQ(raw_member(body, "success", "target"), "true");
 
     const std::string target = raw_member(body, "target", "");
@@ -104,7 +108,7 @@ TEST_F(StateRouteTest, JobRecordsAsStored)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        *srv.state->job.lock() = c.job;
+        *server::ServerStateProbe::job(*srv.state).lock() = c.job;
         EXPECT_EQ(raw_member(state_body(srv), "job", "platform"), c.raw);
     }
 }
@@ -112,19 +116,19 @@ TEST_F(StateRouteTest, JobRecordsAsStored)
 TEST_F(StateRouteTest, LiveFiguresComeFromTheCounters)
 {
     test::LocalServer srv;
-    srv.state->job.lock()->phase = "zipping";
-    srv.state->zip_done_bytes->store(52'428'800);
-    srv.state->zip_total_bytes->store(104'857'600);
+    server::ServerStateProbe::job(*srv.state).lock()->phase = "zipping";
+    server::ServerStateProbe::counters(*srv.state).zip_done_bytes->store(52'428'800);
+    server::ServerStateProbe::counters(*srv.state).zip_total_bytes->store(104'857'600);
     EXPECT_EQ(raw_member(state_body(srv), "job", "platform"),
               R"j({"detail_text":"자동 ZIP 압축 중... (50.0MB / 100.0MB)","error":null,"percent":50.0,)j"
               R"("phase":"zipping","qr_svg":null,"result":null})");
     // The shared record keeps what was stored.
-    EXPECT_EQ(srv.state->job.lock()->percent, 0.0);
+    EXPECT_EQ(server::ServerStateProbe::job(*srv.state).lock()->percent, 0.0);
 
-    srv.state->job.lock()->phase = "uploading";
-    srv.state->upload_sent_bytes->store(10'485'760);
-    srv.state->upload_total_bytes->store(20'971'520);
-    srv.state->upload_started_ms->store(server::elapsed_ms(srv.state->start) + 60'000); // later than now
+    server::ServerStateProbe::job(*srv.state).lock()->phase = "uploading";
+    server::ServerStateProbe::counters(*srv.state).upload_sent_bytes->store(10'485'760);
+    server::ServerStateProbe::counters(*srv.state).upload_total_bytes->store(20'971'520);
+    server::ServerStateProbe::counters(*srv.state).upload_started_ms->store(server::elapsed_ms(srv.state->start_instant()) + 60'000); // later than now
     EXPECT_EQ(raw_member(state_body(srv), "job", "platform"),
               R"j({"detail_text":"서버 전송 중... 10.0MB / 20.0MB (100.0 MB/s)","error":null,"percent":50.0,)j"
               R"("phase":"uploading","qr_svg":null,"result":null})");
@@ -136,21 +140,21 @@ TEST_F(StateRouteTest, PoisonedLocksGiveTheFallbacks)
     std::ofstream(file) << "hello";
     test::LocalServer srv({file});
     {
-        auto cfg = srv.state->config.lock();
+        auto cfg = server::ServerStateProbe::config(*srv.state).lock();
         cfg->api_key = "key";
         cfg->username = "kim";
     }
-    srv.state->job.lock()->phase = "uploading";
-    srv.state->upload_total_bytes->store(10);
-    srv.state->upload_sent_bytes->store(5);
+    server::ServerStateProbe::job(*srv.state).lock()->phase = "uploading";
+    server::ServerStateProbe::counters(*srv.state).upload_total_bytes->store(10);
+    server::ServerStateProbe::counters(*srv.state).upload_sent_bytes->store(5);
     const std::string before = state_body(srv);
     EXPECT_EQ(raw_member(before, "authenticated", "context_menu_installed"), "true");
     EXPECT_NE(raw_member(before, "target", "").find("a.txt"), std::string::npos);
     EXPECT_NE(raw_member(before, "job", "platform").find(R"("percent":50.0)"), std::string::npos);
 
-    srv.state->config.poison_for_test();
-    srv.state->selection.poison_for_test();
-    srv.state->job.poison_for_test();
+    server::ServerStateProbe::config(*srv.state).poison_for_test();
+    server::ServerStateProbe::poison_selection(*srv.state);
+    server::ServerStateProbe::job(*srv.state).poison_for_test();
     const std::string after = state_body(srv);
     EXPECT_EQ(raw_member(after, "authenticated", "context_menu_installed"), "false");
     EXPECT_EQ(raw_member(after, "account", "authenticated"),
@@ -179,11 +183,11 @@ TEST_F(StateRouteTest, LogoutEmptiesTheCredentialsButKeepsTheRole)
 {
     ASSERT_TRUE(config::save_config(logged_in()));
     test::LocalServer srv;
-    ASSERT_EQ(srv.state->config.lock().value(), logged_in());
+    ASSERT_EQ(server::ServerStateProbe::config(*srv.state).lock().value(), logged_in());
     EXPECT_EQ(test::split_reply(srv.call("POST", "/api/local/logout")).body, R"({"success":true})");
     EXPECT_EQ(raw_member(state_body(srv), "account", "authenticated"),
               R"({"admin_name":"","org_name":"","role":"admin","server_url":"https://other.example","username":""})");
-    EXPECT_EQ(srv.state->config.lock()->api_key, "");
+    EXPECT_EQ(server::ServerStateProbe::config(*srv.state).lock()->api_key, "");
     const config::DesktopConfig saved = config::load_config();
     EXPECT_EQ(saved.api_key, "");
     EXPECT_EQ(saved.username, "");
@@ -193,7 +197,7 @@ TEST_F(StateRouteTest, LogoutEmptiesTheCredentialsButKeepsTheRole)
 TEST_F(StateRouteTest, LogoutSucceedsWhenTheFileCannotBeWritten)
 {
     test::LocalServer srv;
-    *srv.state->config.lock() = logged_in();
+    *server::ServerStateProbe::config(*srv.state).lock() = logged_in();
     // The configuration folder's place is taken by a file.
     const auto blocked = home.dir() / "blocked";
     std::ofstream(blocked) << "x";
@@ -202,27 +206,27 @@ TEST_F(StateRouteTest, LogoutSucceedsWhenTheFileCannotBeWritten)
     EXPECT_EQ(test::split_reply(srv.call("POST", "/api/local/logout")).body, R"({"success":true})");
     config::DesktopConfig expected = logged_in();
     expected.api_key = expected.username = expected.org_name = expected.admin_name = "";
-    EXPECT_EQ(srv.state->config.lock().value(), expected);
+    EXPECT_EQ(server::ServerStateProbe::config(*srv.state).lock().value(), expected);
 
-    *srv.state->config.lock() = logged_in();
-    srv.state->config.poison_for_test();
+    *server::ServerStateProbe::config(*srv.state).lock() = logged_in();
+    server::ServerStateProbe::config(*srv.state).poison_for_test();
     EXPECT_EQ(test::split_reply(srv.call("POST", "/api/local/logout")).body, R"({"success":true})");
-    EXPECT_EQ(srv.state->config.lock().value(), logged_in()); // memory left alone
+    EXPECT_EQ(server::ServerStateProbe::config(*srv.state).lock().value(), logged_in()); // memory left alone
 }
 
 TEST_F(StateRouteTest, ConcurrentRepliesWhileCountersMove)
 {
     test::LocalServer srv;
     constexpr std::uint64_t total = 100ull << 20;
-    srv.state->upload_total_bytes->store(total);
-    srv.state->job.lock()->phase = "uploading";
+    server::ServerStateProbe::counters(*srv.state).upload_total_bytes->store(total);
+    server::ServerStateProbe::job(*srv.state).lock()->phase = "uploading";
     // The job's first figure is in place before any client asks: on a busy machine the
     // job thread may not have run yet when the first replies are built.
-    srv.state->upload_sent_bytes->store(total / 2);
+    server::ServerStateProbe::counters(*srv.state).upload_sent_bytes->store(total / 2);
     std::atomic<bool> stop{false};
     std::thread job([&] {
         for (std::uint64_t sent = 0; !stop.load(); sent = (sent + 4096) % total)
-            srv.state->upload_sent_bytes->store(sent < total / 2 ? total / 2 + sent : total);
+            server::ServerStateProbe::counters(*srv.state).upload_sent_bytes->store(sent < total / 2 ? total / 2 + sent : total);
     });
     const std::regex detail(R"(서버 전송 중\.\.\. \d+\.\dMB / 100\.0MB \(\d+\.\d MB/s\))");
     std::vector<std::thread> clients;

@@ -5,6 +5,7 @@
 // over a loopback socket with the local token.
 
 #include "config/desktop_config.h"
+#include "support/state_probe.h"
 #include "server/local_server.h"
 #include "server/server_state.h"
 #include "support/json_field.h"
@@ -61,7 +62,7 @@ protected:
 
     config::DesktopConfig memory_config_with_url(std::string url)
     {
-        config::DesktopConfig cfg = config::config_snapshot(state.config);
+        config::DesktopConfig cfg = state.config_snapshot();
         cfg.server_url = std::move(url);
         return cfg;
     }
@@ -85,9 +86,9 @@ protected:
         return call("GET", path);
     }
 
-    void set_memory_config(config::DesktopConfig cfg) { state.config.lock().value() = std::move(cfg); }
+    void set_memory_config(config::DesktopConfig cfg) { server::ServerStateProbe::config(state).lock().value() = std::move(cfg); }
 
-    config::DesktopConfig memory_config() { return state.config.lock().value(); }
+    config::DesktopConfig memory_config() { return server::ServerStateProbe::config(state).lock().value(); }
 
     // The saved desktop_config.json as an independent JSON reader sees it; nothing when
     // the file is absent.

@@ -1,4 +1,5 @@
 #include "account_fixture.h"
+#include "support/state_probe.h"
 
 #include <string>
 
@@ -34,7 +35,7 @@ TEST_F(QuotaRouteTest, WithoutAKeyMakesNoCall)
     for (const Case c : {Case{"empty key", false}, Case{"lock left by a failed holder", true}}) {
         SCOPED_TRACE(c.name);
         if (c.poison) {
-            state.config.poison_for_test();
+            server::ServerStateProbe::config(state).poison_for_test();
         } else {
             auto cfg = logged_in;
             cfg.api_key.clear();

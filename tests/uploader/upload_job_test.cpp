@@ -2,6 +2,7 @@
 // received, what the state route shows, the clipboard, and the temporary archive.
 
 #include "support/as_written.h"
+#include "support/state_probe.h"
 #include "support/upload_rig.h"
 
 #include "config/selection.h"
@@ -202,11 +203,11 @@ TEST(UploadJob, SingleFileOutcomes)
         ASSERT_EQ(uploads.size(), before + 1);
         if (c.dropped) {
             EXPECT_EQ(uploads.back().value("body_size", 0), 100);
-            EXPECT_LT(server.state->upload_sent_bytes->load(), server.state->upload_total_bytes->load());
+            EXPECT_LT(server::ServerStateProbe::counters(*server.state).upload_sent_bytes->load(), server::ServerStateProbe::counters(*server.state).upload_total_bytes->load());
         } else {
             test_support::expect_upload_record(uploads.back(), c.want, &bytes);
-            EXPECT_EQ(server.state->upload_sent_bytes->load(), server.state->upload_total_bytes->load());
-            EXPECT_EQ(server.state->upload_total_bytes->load(), uploads.back().value("body_size", 0u));
+            EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_sent_bytes->load(), server::ServerStateProbe::counters(*server.state).upload_total_bytes->load());
+            EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_total_bytes->load(), uploads.back().value("body_size", 0u));
         }
 
         if (c.result.is_null()) {
@@ -286,7 +287,7 @@ TEST(UploadJob, ArchivesCarryTheSources)
         ASSERT_EQ(rig.start_upload({{"expiry_option", "30"}}).status, 200);
         const json job = rig.wait_for_end();
         EXPECT_EQ(field(job, "phase"), c.success ? "done" : "error") << job.dump();
-        EXPECT_EQ(server.state->zip_done_bytes->load(), server.state->zip_total_bytes->load());
+        EXPECT_EQ(server::ServerStateProbe::counters(*server.state).zip_done_bytes->load(), server::ServerStateProbe::counters(*server.state).zip_total_bytes->load());
 
         const auto rec = rig.uploads().back();
         test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, c.file_name,
@@ -306,6 +307,77 @@ TEST(UploadJob, ArchivesCarryTheSources)
         }
         EXPECT_TRUE(rig.leftover_archives().empty());
     }
+}
+
+// Of several selected items, those the archive leaves out (ignored names, links) are
+// neither counted nor named: the page's summary and the upload show the items sent, and
+// a selection left with one file goes out as that file.
+TEST(UploadJob, LeftOutItemsAreNeitherCountedNorSent)
+{
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> selected;
+        bool needs_links;
+        std::string display_name;
+        std::uint64_t item_count;
+        std::string endpoint, file_name, content_type;
+        std::set<std::string> entries; // of the archive; empty for a file sent as it is
+    };
+    const Case cases[] = {
+        {"an ignored name beside a document", {"Thumbs.db", "a.pdf"}, false, "a.pdf", 1, "/api/upload-document",
+         "a.pdf", "application/pdf", {}},
+        {"an ignored name beside a clip", {"._clip.mp4", "clip.mp4"}, false, "clip.mp4", 1, "/api/upload-video",
+         "clip.mp4", "video/mp4", {}},
+        {"an ignored name beside a file to pack", {"note.bin", "desktop.ini"}, false, "note.bin", 1,
+         "/api/upload-document", "note.zip", "application/zip", {"note.bin"}},
+        {"an ignored name first of three", {"desktop.ini", "b.txt", "note.bin"}, false, "b 외 1개 항목", 2,
+         "/api/upload-document", "b_외_1건.zip", "application/zip", {"b.txt", "note.bin"}},
+        {"a link to a folder beside a file", {"note.bin", "folder_link"}, true, "note.bin", 1, "/api/upload-document",
+         "note.zip", "application/zip", {"note.bin"}},
+        {"a link to a document first", {"doc_link.pdf", "a.pdf"}, true, "a.pdf", 1, "/api/upload-document", "a.pdf",
+         "application/pdf", {}},
+    };
+    UploadRig rig;
+    ClipboardSpy clipboard;
+    for (const char* name : {"Thumbs.db", "desktop.ini", "._clip.mp4"})
+        rig.put(name, "left out");
+    rig.put("a.pdf", "%PDF document");
+    rig.put("clip.mp4", pattern_bytes(4000, 5));
+    rig.put("note.bin", "note");
+    rig.put("b.txt", "bravo");
+    rig.put("Docs/inner.txt", "inner");
+    const bool links = test_support::try_symlink(rig.source("Docs"), rig.source("folder_link"), true) &&
+                       test_support::try_symlink(rig.source("a.pdf"), rig.source("doc_link.pdf"), false);
+    rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "d"}}}}},
+                        {"POST /api/upload-video", {{"json", {{"short_code", "v"}}}}}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needs_links && !links)
+            continue;
+        std::vector<fs::path> paths;
+        for (const auto& s : c.selected)
+            paths.push_back(rig.source(s));
+        rig.start(paths);
+        const json target = field(rig.api("GET", "/api/local/state").body, "target");
+        EXPECT_EQ(field(target, "display_name"), c.display_name);
+        EXPECT_EQ(field(target, "item_count"), c.item_count);
+        EXPECT_EQ(field(target, "upload_filename"), c.file_name);
+        ASSERT_EQ(rig.start_upload(json::object()).status, 200);
+        ASSERT_EQ(field(rig.wait_for_end(), "phase"), "done");
+
+        const auto rec = rig.uploads().back();
+        const std::string sent = test_support::file_bytes(rig.source(c.file_name));
+        test_support::expect_upload_record(rec, {c.endpoint, {{"expiry_option", "30"}}, c.file_name, c.content_type},
+                                           c.entries.empty() ? &sent : nullptr);
+        if (c.entries.empty())
+            continue;
+        std::set<std::string> names;
+        for (const auto& e : field(field(field(field(rec, "multipart"), "parts").back(), "zip"), "entries"))
+            names.insert(field(e, "name").get<std::string>());
+        EXPECT_EQ(names, c.entries);
+    }
+    if (!links)
+        GTEST_SKIP() << "symbolic links cannot be created here; the other cases ran";
 }
 
 #ifndef _WIN32
@@ -402,8 +474,8 @@ TEST(UploadJob, ProgressWhileTheServiceReadsSlowly)
     const auto rec = rig.uploads().back();
     test_support::expect_upload_record(rec, {"/api/upload-document", {{"expiry_option", "30"}}, "big.pdf",
                                              "application/pdf"}, &bytes);
-    EXPECT_EQ(server.state->upload_sent_bytes->load(), rec.value("body_size", 0u));
-    EXPECT_EQ(server.state->upload_total_bytes->load(), rec.value("body_size", 0u));
+    EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_sent_bytes->load(), rec.value("body_size", 0u));
+    EXPECT_EQ(server::ServerStateProbe::counters(*server.state).upload_total_bytes->load(), rec.value("body_size", 0u));
 }
 
 // The job on its own, on a state that still holds the figures of an earlier upload: a
@@ -427,14 +499,18 @@ TEST(UploadJob, ProgressCountsFromZeroAfterAnEarlierUpload)
         SCOPED_TRACE(c.name);
         rig.service.script({{"POST /api/upload-document", {{"json", {{"short_code", "t"}}}}}});
         auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<fs::path>{});
-        state->upload_sent_bytes->store(c.earlier_sent);
-        state->upload_total_bytes->store(c.earlier_total);
-        uploader::run_upload_job(state, config::config_snapshot(state->config), config::analyze_selection({tiny}),
-                                 {tiny}, std::nullopt, "30", std::nullopt);
-        EXPECT_EQ(server::job_snapshot(*state).phase, "done");
+        const auto target = config::analyze_selection({tiny});
+        auto job = server::ServerState::begin_job(state, target);
+        ASSERT_TRUE(job);
+        // Left by an earlier job after the start reset them: the job's own reset counts.
+        server::ServerStateProbe::counters(*state).upload_sent_bytes->store(c.earlier_sent);
+        server::ServerStateProbe::counters(*state).upload_total_bytes->store(c.earlier_total);
+        uploader::run_upload_job(std::move(*job), state->config_snapshot(), target, {tiny}, std::nullopt, "30",
+                                 std::nullopt);
+        EXPECT_EQ(state->job_view().phase, "done");
         const auto body_size = rig.uploads().back().value("body_size", std::uint64_t{0});
-        EXPECT_EQ(state->upload_sent_bytes->load(), body_size);
-        EXPECT_EQ(state->upload_total_bytes->load(), body_size);
+        EXPECT_EQ(server::ServerStateProbe::counters(*state).upload_sent_bytes->load(), body_size);
+        EXPECT_EQ(server::ServerStateProbe::counters(*state).upload_total_bytes->load(), body_size);
     }
 }
 
@@ -463,9 +539,11 @@ TEST(UploadJob, DirectTargetPaths)
         const auto before = rig.uploads().size();
         auto target = config::analyze_selection({a});
         auto state = std::make_shared<server::ServerState>(std::string(test::TOKEN), std::vector<fs::path>{});
-        uploader::run_upload_job(state, config::config_snapshot(state->config), target, c.paths, std::nullopt, "30",
+        auto handle = server::ServerState::begin_job(state, target);
+        ASSERT_TRUE(handle);
+        uploader::run_upload_job(std::move(*handle), state->config_snapshot(), target, c.paths, std::nullopt, "30",
                                  std::nullopt);
-        const auto job = server::job_snapshot(*state);
+        const auto job = state->job_view();
         ASSERT_EQ(rig.uploads().size(), before + (c.sent ? 1 : 0));
         if (c.sent) {
             EXPECT_EQ(job.phase, "done");
