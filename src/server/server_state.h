@@ -228,11 +228,12 @@ public:
     void remove_job_files_at_exit() { m_temp_files.remove_all_at_exit(); }
 
 private:
+    friend class JobHandle;
+    friend struct ServerStateProbe; // tests
+
     std::atomic<bool> m_quitting{false};
     std::once_flag m_quit_once;
     std::function<void()> m_quit_hook;
-    friend class JobHandle;
-    friend struct ServerStateProbe; // tests
 
     using ScanStore = std::unordered_map<std::string, config::ItemScan>;
 

@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <regex>
 #include <string>
@@ -51,9 +50,22 @@ std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& to
     return nlohmann::json::parse(reply->body, nullptr, false);
 }
 
+// The state once the latest stored selection has been analysed (hand-offs are answered
+// before their analysis); without the flag, the state as it is.
+std::optional<nlohmann::json> settled_state(const app::ActiveSession& session)
+{
+    const auto deadline = std::chrono::steady_clock::now() + start_timeout;
+    for (;;) {
+        auto state = call_api(session.port, session.token, "GET", "/api/local/state");
+        if (!state || state->value("selection_ready", true) || std::chrono::steady_clock::now() > deadline)
+            return state;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
 std::vector<std::string> selected_paths(const app::ActiveSession& session)
 {
-    const auto state = call_api(session.port, session.token, "GET", "/api/local/state");
+    const auto state = settled_state(session);
     std::vector<std::string> out;
     if (state && state->contains("target"))
         for (const auto& p : field(field(*state, "target"), "paths"))
@@ -220,23 +232,6 @@ Burst start_together(const std::vector<std::vector<std::string>>& arg_lists, std
     return burst;
 }
 
-// The running instance's target once `ready` holds for it (the analysis of a large
-// selection may still be under way when the last newcomer has gone), else the last seen.
-nlohmann::json target_when(const app::ActiveSession& session, const std::function<bool(const nlohmann::json&)>& ready)
-{
-    nlohmann::json target;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    do {
-        const auto state = call_api(session.port, session.token, "GET", "/api/local/state");
-        if (state && state->contains("target"))
-            target = (*state)["target"];
-        if (!target.is_null() && ready(target))
-            break;
-        std::this_thread::sleep_for(50ms);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return target;
-}
-
 // Every process but one handed its paths over and ended with 0; the one left serves.
 void expect_one_instance(Burst& burst)
 {
@@ -282,10 +277,7 @@ TEST_F(InstanceProcess, FourProcessesOnAFreshProfileEndAsOneInstance)
     ASSERT_NO_FATAL_FAILURE(expect_one_instance(burst));
     const auto session = wait_for_session();
     ASSERT_TRUE(session);
-    const auto target = target_when(*session, [](const nlohmann::json& t) { return t.value("item_count", 0) == 4; });
-    std::vector<std::string> paths;
-    for (const auto& p : field(target, "paths"))
-        paths.push_back(p.get<std::string>());
+    auto paths = selected_paths(*session);
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(paths, all);
     ASSERT_TRUE(quit(*session));
@@ -317,9 +309,9 @@ TEST_F(InstanceProcess, TwentyProcessesOfAMultiSelectEndAsOneInstance)
     ASSERT_NO_FATAL_FAILURE(expect_one_instance(burst));
     const auto session = wait_for_session();
     ASSERT_TRUE(session);
-    const auto target = target_when(*session, [](const nlohmann::json& t) {
-        return t.value("item_count", 0) == 20 && t.value("file_count", 0) == 4018;
-    });
+    const auto state = settled_state(*session);
+    ASSERT_TRUE(state);
+    const auto target = field(*state, "target");
     EXPECT_EQ(field(target, "item_count"), 20);
     EXPECT_EQ(field(target, "file_count"), 4018);
     ASSERT_TRUE(quit(*session));
