@@ -54,7 +54,7 @@ std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& to
 // before their analysis); without the flag, the state as it is.
 std::optional<nlohmann::json> settled_state(const app::ActiveSession& session)
 {
-    const auto deadline = std::chrono::steady_clock::now() + start_timeout;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
     for (;;) {
         auto state = call_api(session.port, session.token, "GET", "/api/local/state");
         if (!state || state->value("selection_ready", true) || std::chrono::steady_clock::now() > deadline)

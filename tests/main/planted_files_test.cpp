@@ -211,7 +211,12 @@ TEST_F(PlantedFiles, NoneRunsWhileTheProgramInstallsStartsHandsOffAndServes)
     const std::string file = u8(m_dir / "files" / "a.txt");
     auto newcomer = start({file});
     EXPECT_EQ(newcomer.wait_for(start_timeout), 0) << newcomer.take_stderr();
-    const auto after = call_api(session->port, session->token, "GET", "/api/local/state");
+    // The hand-off is analysed after its answer.
+    auto after = call_api(session->port, session->token, "GET", "/api/local/state");
+    for (int i = 0; i < 3000 && after && !after->value("selection_ready", true); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        after = call_api(session->port, session->token, "GET", "/api/local/state");
+    }
     ASSERT_TRUE(after);
     EXPECT_EQ((*after)["target"]["paths"], nlohmann::json::array({file}));
     ASSERT_TRUE(call_api(session->port, session->token, "POST", "/api/local/quit"));

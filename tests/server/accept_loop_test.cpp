@@ -4,6 +4,8 @@
 
 #include "platform/unicode.h"
 
+#include <nlohmann/json.hpp>
+
 #include <fstream>
 #include <future>
 
@@ -136,10 +138,8 @@ TEST_F(AcceptLoopTest, NeverEndsForIdlenessWhileAnAnalysisRuns)
     });
     const auto file = home.dir() / "a.pdf";
     std::ofstream(file) << "a";
-    ASSERT_NE(srv.call("POST", "/api/local/add-paths",
-                       R"({"paths": [")" + platform::path_to_utf8(file) + R"("]})")
-                  .find(" 200 "),
-              std::string::npos);
+    const auto body = nlohmann::json{{"paths", {platform::path_to_utf8(file)}}}.dump();
+    ASSERT_NE(srv.call("POST", "/api/local/add-paths", body).find(" 200 "), std::string::npos);
     EXPECT_FALSE(srv.stopped_within(600ms));
     go.set_value();
     EXPECT_TRUE(srv.stopped_within(10s));
