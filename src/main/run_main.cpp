@@ -96,8 +96,15 @@ int run_normal(std::vector<std::filesystem::path> paths, ListenerBinder bind_lis
 {
     if (!paths.empty() && handoff_to_fresh_session(paths))
         return 0;
-    if (!claim_session() && !paths.empty() && wait_for_running_instance(paths))
+    const bool claimed = claim_session();
+    if (!claimed && !paths.empty() && wait_for_running_instance(paths))
         return 0;
+    // An instance may have announced itself and released its claim between our first look
+    // and our claim: holding the claim does not mean that none runs.
+    if (claimed && !paths.empty() && handoff_to_fresh_session(paths)) {
+        release_claim();
+        return 0;
+    }
     // Becoming an instance: a newcomer that hands its paths over exits before this.
     auto bound = bind_listener();
     if (!bound) {

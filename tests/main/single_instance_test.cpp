@@ -1,5 +1,7 @@
 #include "main/single_instance.h"
 
+#include "main/run_main.h"
+
 #include "config/desktop_config.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
@@ -357,6 +359,38 @@ TEST_F(SessionFiles, WaitingNewcomerMakesOneHandOffEachRoundAndNoMore)
     answering.join();
     EXPECT_EQ(requests, app::CLAIM_RETRY_ROUNDS);
     app::release_claim();
+}
+
+core::Result<server::LocalListener> failing_listener() { return core::fail("bind refused for the test"); }
+
+TEST_F(SessionFiles, AClaimantLooksForAnAnnouncedInstanceAgainOnceItHoldsTheClaim)
+{
+    // The instance refuses the first look and takes the second, as an instance that
+    // announced itself and released its claim just before ours would be found.
+    auto instance = server::bind_local_listener();
+    ASSERT_TRUE(instance) << instance.error();
+    const app::ActiveSession announced{instance->port, "tok", app::now_epoch_ms() + 600'000};
+    std::filesystem::create_directories(config::config_dir());
+    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(announced)));
+
+    const std::string tail = "Content-Length: 2\r\nConnection: close\r\n\r\n{}";
+    std::vector<std::string> requests;
+    std::atomic<bool> done{false};
+    std::thread answering([&] {
+        for (const std::string status : {"503 Service Unavailable", "200 OK"}) {
+            auto raw = serve_once(instance->listener, "HTTP/1.1 " + status + "\r\n" + tail, false, &done);
+            if (raw == "<no connection>")
+                return;
+            requests.push_back(std::move(raw));
+        }
+    });
+    // The listener would fail: only a hand-off ends the run with 0.
+    EXPECT_EQ(app::run_main({platform::path_to_utf8(m_dir.path())}, failing_listener), 0);
+    done = true;
+    answering.join();
+    EXPECT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
+    EXPECT_EQ(app::read_active_session(), announced);
 }
 
 TEST_F(SessionFiles, HandoffNeedsAFreshAnnouncementThatAnswers)
