@@ -121,7 +121,7 @@ bool is_temp_archive_name(std::string_view name)
            all_digits(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()));
 }
 
-void remove_leftover_temp_files()
+void remove_leftover_config_files()
 {
     const std::uint64_t now_ns = platform::unix_epoch_ns();
     const std::uint32_t self = platform::process_id();
@@ -132,10 +132,21 @@ void remove_leftover_temp_files()
         const bool writer_done = pid && (*pid == self || !platform::process_running(*pid));
         return writer_done || is_older_than(file, now_ns, LEFTOVER_STALE_SECS);
     });
+}
+
+void remove_leftover_archives()
+{
+    const std::uint64_t now_ns = platform::unix_epoch_ns();
     remove_files_of(platform::temp_dir(), is_temp_archive_name,
                     [&](const std::string&, const std::filesystem::path& file) {
                         return is_older_than(file, now_ns, LEFTOVER_ARCHIVE_STALE_SECS);
                     });
+}
+
+void remove_leftover_temp_files()
+{
+    remove_leftover_config_files();
+    remove_leftover_archives();
 }
 
 } // namespace app

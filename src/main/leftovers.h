@@ -29,10 +29,16 @@ inline constexpr std::int64_t LEFTOVER_ARCHIVE_STALE_SECS = 24 * 3600;
 [[nodiscard]] bool is_temp_archive_name(std::string_view name);
 
 // Removes the plain files of the configuration folder that parse_temp_file_name
-// recognises and whose writer is gone or is this process (which writes none before it
-// serves), or that are older than LEFTOVER_STALE_SECS; and the temporary archives of the
-// temporary folder older than LEFTOVER_ARCHIVE_STALE_SECS. Nothing else is touched;
-// failures are ignored.
+// recognises and whose writer is gone or is this process, or that are older than
+// LEFTOVER_STALE_SECS. This process must not be saving anything meanwhile: run it before
+// serving. Nothing else is touched; failures are ignored.
+void remove_leftover_config_files();
+
+// Removes the temporary archives of the temporary folder older than
+// LEFTOVER_ARCHIVE_STALE_SECS; safe while a job of this process runs. Failures are ignored.
+void remove_leftover_archives();
+
+// Both of the above.
 void remove_leftover_temp_files();
 
 } // namespace app

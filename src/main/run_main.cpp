@@ -10,6 +10,7 @@
 #include "shell/app_window.h"
 #include "shell/context_menu.h"
 
+#include <future>
 #include <memory>
 #include <utility>
 
@@ -72,31 +73,65 @@ int run_stdio_port(std::vector<std::filesystem::path> paths, ListenerBinder bind
     return 0;
 }
 
+// The menu registration and the sweep of old archives run on a thread of their own: they
+// may take seconds, and newcomers must find the instance announced meanwhile. The future
+// is ready once both are done.
+std::future<void> start_housekeeping()
+{
+    std::promise<void> done;
+    auto finished = done.get_future();
+    const auto work = [] {
+        ensure_context_menu();
+        remove_leftover_archives();
+    };
+    if (!platform::start_detached_thread([work, done = std::move(done)]() mutable {
+            work();
+            done.set_value();
+        }))
+        work(); // late, but not skipped; the broken promise still readies the future
+    return finished;
+}
+
 int run_normal(std::vector<std::filesystem::path> paths, ListenerBinder bind_listener)
 {
     if (!paths.empty() && handoff_to_fresh_session(paths))
         return 0;
-    if (!claim_session() && !paths.empty() && wait_for_running_instance(paths))
+    const bool claimed = claim_session();
+    if (!claimed && !paths.empty() && wait_for_running_instance(paths))
         return 0;
+    // An instance may have announced itself and released its claim between our first look
+    // and our claim: holding the claim does not mean that none runs.
+    if (claimed && !paths.empty() && handoff_to_fresh_session(paths)) {
+        release_claim();
+        return 0;
+    }
     // Becoming an instance: a newcomer that hands its paths over exits before this.
-    remove_leftover_temp_files();
-    ensure_context_menu();
     auto bound = bind_listener();
     if (!bound) {
         release_claim();
+        remove_leftover_temp_files();
         return 1;
     }
     const std::string token = generate_local_token();
     publish_active_session(bound->port, token);
     release_claim();
+    // A few files, swept while no save of ours can be under way; newcomers' connections
+    // wait in the listener's queue meanwhile.
+    remove_leftover_config_files();
+    auto housekeeping = start_housekeeping();
     const bool has_paths = !paths.empty();
     auto state = std::make_shared<server::ServerState>(token, std::move(paths));
+    // A quitting instance withdraws its announcement before the quit is answered, so that
+    // a newcomer started then becomes the instance instead of handing its paths to us.
+    state->set_quit_hook([token] { retire_active_session(token); });
     const std::string url = page_url(bound->port, token);
     // No thread, no window; the instance still serves hand-offs until it goes idle.
     (void)platform::start_detached_thread([url, has_paths] { shell::open_app_window(url, has_paths); });
     server::accept_loop(std::move(bound->listener), state, true);
     remove_running_job_files(*state);
     retire_active_session(token);
+    // A registration cut off by the exit would leave some of the entries behind.
+    housekeeping.wait();
     return 0;
 }
 

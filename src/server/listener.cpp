@@ -103,6 +103,8 @@ void accept_loop(platform::Listener listener, SharedState state, bool idle_exit,
             break;
         }
     }
+    // Ended by idleness as well: from here on a newcomer must become the instance itself.
+    state->request_quit();
     state.reset();
     listener.close();
 }

@@ -49,6 +49,10 @@ std::optional<std::uint64_t> shown_version(const Json& body)
     return none;
 }
 
+// A newcomer refused this becomes the instance itself; paths taken by an instance that
+// is ending would be lost.
+RouteReply quitting_reply() { return {503, Json{{"detail", std::string(QUITTING_MESSAGE)}}}; }
+
 } // namespace
 
 RouteReply handle_pick(const SharedState& state, std::string_view body)
@@ -65,6 +69,8 @@ RouteReply handle_pick(const SharedState& state, std::string_view body)
 
 RouteReply handle_add_paths(const SharedState& state, std::string_view body)
 {
+    if (state->quitting())
+        return quitting_reply();
     const auto json = body_json(body);
     const bool replace = body_flag(json, "replace");
     std::vector<std::filesystem::path> incoming;
@@ -82,6 +88,8 @@ RouteReply handle_add_paths(const SharedState& state, std::string_view body)
         return {200, Json{{"success", true}}};
 
     state->merge_into_selection(incoming, replace ? MergeMode::replace : MergeMode::append);
+    if (state->quitting()) // the quit came while the merge was made
+        return quitting_reply();
     return {200, Json{{"success", true}}};
 }
 

@@ -188,6 +188,16 @@ void ServerState::merge_into_selection(const std::vector<std::filesystem::path>&
         lock.value() = JobState::make_new();
 }
 
+void ServerState::request_quit()
+{
+    std::call_once(m_quit_once, [this] {
+        m_quitting.store(true);
+        if (m_quit_hook)
+            m_quit_hook();
+    });
+    m_quit.store(true);
+}
+
 void ServerState::analyse_until_ready()
 {
     for (;;) {
@@ -328,7 +338,7 @@ core::Result<platform::File> JobTempFiles::create(const std::filesystem::path& p
 {
     std::lock_guard lock(m_mutex);
     if (m_closing)
-        return core::fail("프로그램이 종료되는 중입니다.");
+        return core::fail(std::string(QUITTING_MESSAGE));
     auto file = platform::File::create_write(path);
     if (!file) {
         (void)platform::remove_file(path);

@@ -107,6 +107,9 @@ private:
 
 using MonoInstant = platform::MonoInstant;
 
+// Why a request that would start work is refused once the instance is ending.
+inline constexpr std::string_view QUITTING_MESSAGE = "프로그램이 종료되는 중입니다.";
+
 // The five progress counters, each in its own allocation.
 struct JobCounters {
     Counter zip_done_bytes;
@@ -170,8 +173,14 @@ public:
     [[nodiscard]] bool page_seen() const { return m_page_seen.load(); }
     [[nodiscard]] std::uint64_t last_seen_ms() const { return m_last_seen_ms.load(); }
 
-    void request_quit() { m_quit.store(true); }
+    // Quit, from the quit route or the end of the accept loop: add-paths is refused from
+    // here on, then the quit hook runs (once; later callers wait for it), then the quit is
+    // requested.
+    void request_quit();
     [[nodiscard]] bool quit_requested() const { return m_quit.load(); }
+    [[nodiscard]] bool quitting() const { return m_quitting.load(); }
+    // Set before the state is shared.
+    void set_quit_hook(std::function<void()> hook) { m_quit_hook = std::move(hook); }
 
     // Credentials. A poisoned lock reads as the defaults and takes no write.
     [[nodiscard]] config::DesktopConfig config_snapshot();
@@ -221,6 +230,10 @@ public:
 private:
     friend class JobHandle;
     friend struct ServerStateProbe; // tests
+
+    std::atomic<bool> m_quitting{false};
+    std::once_flag m_quit_once;
+    std::function<void()> m_quit_hook;
 
     using ScanStore = std::unordered_map<std::string, config::ItemScan>;
 

@@ -50,16 +50,22 @@ std::optional<nlohmann::json> call_api(std::uint16_t port, const std::string& to
     return nlohmann::json::parse(reply->body, nullptr, false);
 }
 
-// The paths of the instance's target once its analysis has caught up with the stored
-// selection (a hand-off is analysed after its answer).
-std::vector<std::string> selected_paths(const app::ActiveSession& session)
+// The state once the latest stored selection has been analysed (hand-offs are answered
+// before their analysis); without the flag, the state as it is.
+std::optional<nlohmann::json> settled_state(const app::ActiveSession& session)
 {
     const auto deadline = std::chrono::steady_clock::now() + 60s;
-    auto state = call_api(session.port, session.token, "GET", "/api/local/state");
-    while (state && !state->value("selection_ready", true) && std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
+        auto state = call_api(session.port, session.token, "GET", "/api/local/state");
+        if (!state || state->value("selection_ready", true) || std::chrono::steady_clock::now() > deadline)
+            return state;
         std::this_thread::sleep_for(20ms);
-        state = call_api(session.port, session.token, "GET", "/api/local/state");
     }
+}
+
+std::vector<std::string> selected_paths(const app::ActiveSession& session)
+{
+    const auto state = settled_state(session);
     std::vector<std::string> out;
     if (state && state->contains("target"))
         for (const auto& p : field(field(*state, "target"), "paths"))
@@ -198,6 +204,137 @@ TEST_F(InstanceProcess, TwoProcessesStartedTogetherEndAsOneInstanceWithBothSets)
     auto& running = first_code ? second : first;
     EXPECT_EQ(running.wait_for(start_timeout), 0);
     EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+}
+
+// Processes started together, one per argument list, as Explorer starts one per selected
+// item.
+struct Burst {
+    std::vector<platform::ChildProcess> children;
+    std::vector<std::optional<int>> codes; // each child's exit code, once it has ended
+    std::size_t running() const { return static_cast<std::size_t>(std::count(codes.begin(), codes.end(), std::nullopt)); }
+};
+
+// Starts them all at once, then waits until at most one still runs (or `limit` passes).
+Burst start_together(const std::vector<std::vector<std::string>>& arg_lists, std::chrono::seconds limit)
+{
+    Burst burst;
+    for (const auto& args : arg_lists) {
+        auto child = platform::ChildProcess::start(VANO_EXE_PATH, args);
+        EXPECT_TRUE(child) << (child ? "" : child.error());
+        burst.children.push_back(child ? std::move(*child) : platform::ChildProcess{});
+        burst.codes.emplace_back();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (burst.running() > 1 && std::chrono::steady_clock::now() < deadline)
+        for (std::size_t i = 0; i < burst.children.size(); ++i)
+            if (!burst.codes[i])
+                burst.codes[i] = burst.children[i].wait_for(5ms);
+    return burst;
+}
+
+// Every process but one handed its paths over and ended with 0; the one left serves.
+void expect_one_instance(Burst& burst)
+{
+    ASSERT_EQ(burst.running(), 1u) << "processes still running: " << burst.running();
+    for (std::size_t i = 0; i < burst.codes.size(); ++i) {
+        if (burst.codes[i]) {
+            EXPECT_EQ(*burst.codes[i], 0) << "process " << i << ": " << describe(burst.children[i]);
+        }
+    }
+}
+
+// After a quit, the processes still running end with 0.
+void expect_the_rest_end(Burst& burst)
+{
+    for (std::size_t i = 0; i < burst.codes.size(); ++i) {
+        if (!burst.codes[i]) {
+            EXPECT_EQ(burst.children[i].wait_for(start_timeout), 0);
+        }
+    }
+}
+
+TEST_F(InstanceProcess, FourProcessesOnAFreshProfileEndAsOneInstance)
+{
+    // The first start registers the Explorer entries: made slow here, it must not keep the
+    // newcomers from finding the instance.
+#ifdef _WIN32
+    // Wine's reg and powershell run: with the entries removed the claimant adds them again.
+    auto uninstall = start({"--uninstall"});
+    ASSERT_EQ(uninstall.wait_for(start_timeout), 0);
+#else
+    test_support::StandIns stand_ins;
+    stand_ins.add("reg", "sleep 0.3\n[ \"$1\" = query ] && exit 1\nexit 0");
+    stand_ins.add("powershell", "sleep 0.3\nexit 0");
+#endif
+    for (const char* name : {"c.txt", "d.txt"})
+        std::ofstream(m_dir / "files" / name) << name;
+    std::vector<std::string> all = {file("a.txt"), file("b.txt"), file("c.txt"), file("d.txt")};
+    std::vector<std::vector<std::string>> arg_lists;
+    for (const auto& f : all)
+        arg_lists.push_back({f});
+
+    auto burst = start_together(arg_lists, start_timeout);
+    ASSERT_NO_FATAL_FAILURE(expect_one_instance(burst));
+    const auto session = wait_for_session();
+    ASSERT_TRUE(session);
+    auto paths = selected_paths(*session);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, all);
+    ASSERT_TRUE(quit(*session));
+    expect_the_rest_end(burst);
+}
+
+TEST_F(InstanceProcess, TwentyProcessesOfAMultiSelectEndAsOneInstance)
+{
+    // Two folders of 2000 files and 18 files, after a first run registered the menu.
+    auto install = start({"--install"});
+    (void)install.wait_for(start_timeout);
+    std::vector<std::vector<std::string>> arg_lists;
+    for (const char* folder : {"big1", "big2"}) {
+        const auto dir = m_dir / folder;
+        std::filesystem::create_directories(dir);
+        for (int i = 0; i < 2000; ++i)
+            std::ofstream(dir / ("f" + std::to_string(i) + ".txt")) << i;
+        arg_lists.push_back({platform::path_to_utf8(dir)});
+    }
+    for (int i = 0; i < 18; ++i) {
+        const auto one = m_dir / "files" / ("single" + std::to_string(i) + ".txt");
+        std::ofstream(one) << i;
+        arg_lists.push_back({platform::path_to_utf8(one)});
+    }
+
+    // Well below the minute after which an instance that no page visits ends by itself: a
+    // process that became an instance of its own must still be running then.
+    auto burst = start_together(arg_lists, 45s);
+    ASSERT_NO_FATAL_FAILURE(expect_one_instance(burst));
+    const auto session = wait_for_session();
+    ASSERT_TRUE(session);
+    const auto state = settled_state(*session);
+    ASSERT_TRUE(state);
+    const auto target = field(*state, "target");
+    EXPECT_EQ(field(target, "item_count"), 20);
+    EXPECT_EQ(field(target, "file_count"), 4018);
+    ASSERT_TRUE(quit(*session));
+    expect_the_rest_end(burst);
+}
+
+TEST_F(InstanceProcess, ANewcomerStartedRightAfterQuitWasAnsweredBecomesTheInstance)
+{
+    auto quitting = start({file("a.txt")});
+    const auto session = wait_for_session();
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(quit(*session));
+    // Withdrawn before the answer, and no hand-off taken any more.
+    EXPECT_FALSE(std::filesystem::exists(app::active_session_path()));
+    EXPECT_FALSE(app::notify_running_instance(*session, {platform::path_from_utf8(file("b.txt"))}));
+
+    auto newcomer = start({file("b.txt")});
+    const auto own = wait_for_session(session->token);
+    ASSERT_TRUE(own) << describe(newcomer);
+    EXPECT_EQ(selected_paths(*own), std::vector<std::string>{file("b.txt")});
+    ASSERT_TRUE(quit(*own));
+    EXPECT_EQ(newcomer.wait_for(start_timeout), 0);
+    EXPECT_EQ(quitting.wait_for(start_timeout), 0);
 }
 
 TEST_F(InstanceProcess, LaunchWhileAFreshInstanceRuns)

@@ -1,5 +1,7 @@
 #include "main/single_instance.h"
 
+#include "main/run_main.h"
+
 #include "config/desktop_config.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
@@ -223,6 +225,7 @@ TEST(Handoff, SendsThePathsAndCountsOnlyAPromptStatus200)
         {"307 to a server that answers 200", "HTTP/1.1 307 Temporary Redirect\r\n" + to_other + tail, false, false},
         {"308 to a server that answers 200", "HTTP/1.1 308 Permanent Redirect\r\n" + to_other + tail, false, false},
         {"403", "HTTP/1.1 403 Forbidden\r\n" + tail, false, false},
+        {"503 from an instance that is quitting", "HTTP/1.1 503 Service Unavailable\r\n" + tail, false, false},
         {"200 after the read time-out", "HTTP/1.1 200 OK\r\n" + tail, true, false},
         {"closed without a reply", "", false, false},
     };
@@ -331,6 +334,63 @@ TEST_F(SessionFiles, WaitingNewcomerHandsOnlyToAnAnnouncementMadeSinceTheClaim)
             EXPECT_EQ(raw, "<no connection>");
         app::release_claim();
     }
+}
+
+TEST_F(SessionFiles, WaitingNewcomerMakesOneHandOffEachRoundAndNoMore)
+{
+    // An announced instance that refuses every hand-off, while another process holds the
+    // claim: the newcomer asks once a round until the rounds run out.
+    auto refusing = server::bind_local_listener();
+    ASSERT_TRUE(refusing) << refusing.error();
+    std::filesystem::create_directories(config::config_dir());
+    std::ofstream(app::session_claim_path()) << "999999\n";
+    const app::ActiveSession announced{refusing->port, "tok", app::now_epoch_ms()};
+    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(announced)));
+
+    const std::string refusal = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
+    int requests = 0;
+    std::atomic<bool> done{false};
+    std::thread answering([&] {
+        while (serve_once(refusing->listener, refusal, false, &done) != "<no connection>")
+            ++requests;
+    });
+    EXPECT_FALSE(app::wait_for_running_instance({m_dir.path()}));
+    done = true;
+    answering.join();
+    EXPECT_EQ(requests, app::CLAIM_RETRY_ROUNDS);
+    app::release_claim();
+}
+
+core::Result<server::LocalListener> failing_listener() { return core::fail("bind refused for the test"); }
+
+TEST_F(SessionFiles, AClaimantLooksForAnAnnouncedInstanceAgainOnceItHoldsTheClaim)
+{
+    // The instance refuses the first look and takes the second, as an instance that
+    // announced itself and released its claim just before ours would be found.
+    auto instance = server::bind_local_listener();
+    ASSERT_TRUE(instance) << instance.error();
+    const app::ActiveSession announced{instance->port, "tok", app::now_epoch_ms() + 600'000};
+    std::filesystem::create_directories(config::config_dir());
+    ASSERT_TRUE(platform::write_file(app::active_session_path(), app::serialize_active_session(announced)));
+
+    const std::string tail = "Content-Length: 2\r\nConnection: close\r\n\r\n{}";
+    std::vector<std::string> requests;
+    std::atomic<bool> done{false};
+    std::thread answering([&] {
+        for (const std::string status : {"503 Service Unavailable", "200 OK"}) {
+            auto raw = serve_once(instance->listener, "HTTP/1.1 " + status + "\r\n" + tail, false, &done);
+            if (raw == "<no connection>")
+                return;
+            requests.push_back(std::move(raw));
+        }
+    });
+    // The listener would fail: only a hand-off ends the run with 0.
+    EXPECT_EQ(app::run_main({platform::path_to_utf8(m_dir.path())}, failing_listener), 0);
+    done = true;
+    answering.join();
+    EXPECT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(app::session_claim_path()));
+    EXPECT_EQ(app::read_active_session(), announced);
 }
 
 TEST_F(SessionFiles, HandoffNeedsAFreshAnnouncementThatAnswers)

@@ -9,6 +9,10 @@
 #include <fstream>
 #include <future>
 
+#include "platform/unicode.h"
+#include "server/selection_routes.h"
+#include "server/state_routes.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -158,6 +162,41 @@ TEST_F(AcceptLoopTest, WithoutIdleExitOnlyQuitEndsIt)
               "Cache-Control: no-store\r\nConnection: close\r\n\r\n{\"success\":true}");
     EXPECT_TRUE(srv.stopped_within(10s));
     EXPECT_FALSE(platform::connect_loopback(srv.port, 2s));
+}
+
+TEST_F(AcceptLoopTest, AnEndingInstanceWithdrawsItsAnnouncementFirstAndTakesNoHandOff)
+{
+    struct Case {
+        std::string_view name;
+        bool by_quit; // else it ends for idleness
+    };
+    const Case cases[] = {{"quit route", true}, {"idle exit", false}};
+    const std::string hand_off =
+        server::Json{{"paths", {platform::path_to_utf8(home.dir())}}, {"replace", false}}.dump();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> withdrawn{0};
+        std::atomic<bool> refusing_when_withdrawn{false};
+        test::LocalServer srv({}, !c.by_quit, short_times(300, 300), [&](server::ServerState& state) {
+            state.set_quit_hook([&, s = &state] {
+                refusing_when_withdrawn = s->quitting();
+                ++withdrawn;
+            });
+        });
+        if (c.by_quit) {
+            EXPECT_EQ(test::split_reply(srv.call("POST", "/api/local/quit")).body, "{\"success\":true}");
+            EXPECT_EQ(withdrawn.load(), 1) << "the quit was answered before the announcement went";
+        }
+        EXPECT_TRUE(srv.stopped_within(10s));
+        EXPECT_TRUE(refusing_when_withdrawn.load());
+
+        const auto refused = server::handle_add_paths(srv.state, hand_off);
+        EXPECT_EQ(refused.status, 503);
+        EXPECT_EQ(refused.body, (server::Json{{"detail", "프로그램이 종료되는 중입니다."}}));
+        EXPECT_EQ(srv.state->selection_view().paths, std::vector<std::filesystem::path>{});
+        (void)server::handle_quit(*srv.state); // a second quit withdraws nothing more
+        EXPECT_EQ(withdrawn.load(), 1);
+    }
 }
 
 TEST_F(AcceptLoopTest, TwoListenersGetTwoPorts)
