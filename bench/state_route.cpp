@@ -1,5 +1,6 @@
 // A local server with a known token for load tests: prints "port <n>" and serves until
 // POST /api/local/quit.
+#include "main/routes.h"
 #include "server/listener.h"
 #include "server/server_state.h"
 
@@ -18,6 +19,6 @@ int main(int argc, char** argv)
     auto state = std::make_shared<server::ServerState>(token, std::vector<std::filesystem::path>{});
     std::printf("port %u\n", static_cast<unsigned>(bound->port));
     std::fflush(stdout);
-    server::accept_loop(std::move(bound->listener), std::move(state), false);
+    server::accept_loop(std::move(bound->listener), std::move(state), app::routes(), false);
     return 0;
 }

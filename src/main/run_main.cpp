@@ -3,6 +3,7 @@
 #include "main/arg_scan.h"
 #include "main/leftovers.h"
 #include "main/local_token.h"
+#include "main/routes.h"
 #include "main/single_instance.h"
 #include "platform/stdio.h"
 #include "platform/thread.h"
@@ -68,7 +69,7 @@ int run_stdio_port(std::vector<std::filesystem::path> paths, ListenerBinder bind
     auto state = std::make_shared<server::ServerState>(std::move(token), std::move(paths));
     // Unbuffered writes: the line is out before the first connection is accepted.
     (void)platform::write_stdout("VANO_READY " + url + "\n");
-    server::accept_loop(std::move(bound->listener), state, false);
+    server::accept_loop(std::move(bound->listener), state, routes(), false);
     remove_running_job_files(*state);
     return 0;
 }
@@ -127,7 +128,7 @@ int run_normal(std::vector<std::filesystem::path> paths, ListenerBinder bind_lis
     const std::string url = page_url(bound->port, token);
     // No thread, no window; the instance still serves hand-offs until it goes idle.
     (void)platform::start_detached_thread([url, has_paths] { shell::open_app_window(url, has_paths); });
-    server::accept_loop(std::move(bound->listener), state, true);
+    server::accept_loop(std::move(bound->listener), state, routes(), true);
     remove_running_job_files(*state);
     retire_active_session(token);
     // A registration cut off by the exit would leave some of the entries behind.

@@ -1,9 +1,5 @@
 #include "server/connection.h"
 
-#include "server/selection_routes.h"
-#include "server/state_routes.h"
-#include "uploader/account_routes.h"
-
 #include <array>
 #include <optional>
 
@@ -16,41 +12,6 @@ namespace {
 constexpr std::string_view PAGE_CONTENT_TYPE = "text/html; charset=utf-8";
 constexpr std::string_view TEXT_CONTENT_TYPE = "text/plain; charset=utf-8";
 constexpr std::string_view BAD_PAGE_TOKEN_TEXT = "유효하지 않은 로컬 세션입니다.";
-
-using Handler = RouteReply (*)(const HttpRequest&, const SharedState&);
-
-struct Route {
-    std::string_view method;
-    std::string_view path;
-    Handler handler;
-};
-
-std::optional<std::string> query_value(const HttpRequest& req, const std::string& key)
-{
-    const auto it = req.query.find(key);
-    if (it == req.query.end())
-        return std::nullopt;
-    return it->second;
-}
-
-const std::array<Route, 14> routes{{
-    {"GET", "/api/local/state", [](const HttpRequest&, const SharedState& s) { return handle_state(*s); }},
-    {"GET", "/api/local/selection-version",
-     [](const HttpRequest&, const SharedState& s) { return handle_selection_version(*s); }},
-    {"GET", "/api/local/quota", [](const HttpRequest&, const SharedState& s) { return uploader::handle_quota(*s); }},
-    {"GET", "/api/local/check-code",
-     [](const HttpRequest& r, const SharedState& s) { return uploader::handle_check_code(*s, query_value(r, "code")); }},
-    {"POST", "/api/local/heartbeat", [](const HttpRequest&, const SharedState&) { return handle_heartbeat(); }},
-    {"POST", "/api/local/login", [](const HttpRequest& r, const SharedState& s) { return uploader::handle_login(*s, r.body); }},
-    {"POST", "/api/local/logout", [](const HttpRequest&, const SharedState& s) { return handle_logout(*s); }},
-    {"POST", "/api/local/install-menu", [](const HttpRequest&, const SharedState&) { return handle_install_menu(); }},
-    {"POST", "/api/local/uninstall-menu", [](const HttpRequest&, const SharedState&) { return handle_uninstall_menu(); }},
-    {"POST", "/api/local/pick", [](const HttpRequest& r, const SharedState& s) { return handle_pick(s, r.body); }},
-    {"POST", "/api/local/add-paths", [](const HttpRequest& r, const SharedState& s) { return handle_add_paths(s, r.body); }},
-    {"POST", "/api/local/start-upload", [](const HttpRequest& r, const SharedState& s) { return handle_start_upload(s, r.body); }},
-    {"POST", "/api/local/copy", [](const HttpRequest& r, const SharedState&) { return handle_copy(r.body); }},
-    {"POST", "/api/local/quit", [](const HttpRequest&, const SharedState& s) { return handle_quit(*s); }},
-}};
 
 enum class FromPage { no, yes };
 
@@ -111,7 +72,7 @@ std::string page_with_token(std::string_view token)
     return out;
 }
 
-HttpReply respond(const HttpRequest& req, const SharedState& state)
+HttpReply respond(const HttpRequest& req, const SharedState& state, RouteTable routes)
 {
     if (auto refused = refusal(req, *state))
         return *refused;
@@ -140,7 +101,7 @@ std::optional<HttpReply> refusal(const HttpRequest& head, const ServerState& sta
     return json_reply(403, Json{{"detail", "권한이 없습니다."}, {"success", false}});
 }
 
-void handle_connection(platform::Socket conn, SharedState state, platform::MonoInstant deadline,
+void handle_connection(platform::Socket conn, SharedState state, RouteTable routes, platform::MonoInstant deadline,
                        const ConnectionTimes& times)
 {
     RequestReader reader(conn, deadline, times.read_wait);
@@ -152,7 +113,7 @@ void handle_connection(platform::Socket conn, SharedState state, platform::MonoI
     if (!reply) {
         if (!reader.read_body(*req))
             return;
-        reply = respond(*req, state);
+        reply = respond(*req, state, routes);
     }
     write_http_response(conn, reply->status, reply->content_type, reply->body);
     drain_and_close(conn, times);

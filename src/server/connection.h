@@ -1,10 +1,11 @@
 #pragma once
-// Serving one request on one accepted local connection: the token checks, the route
-// table, the page, and the one reply.
+// Serving one request on one accepted local connection: the token checks, the lookup in
+// the route table it is given, the page, and the one reply.
 
 #include "platform/socket.h"
 #include "server/http_reply.h"
 #include "server/http_request.h"
+#include "server/route.h"
 #include "server/server_state.h"
 
 #include <chrono>
@@ -19,9 +20,9 @@ inline constexpr std::string_view PAGE_TOKEN_MARKER = "__VANO_LOCAL_TOKEN__";
 [[nodiscard]] std::string page_with_token(std::string_view token);
 
 // The reply to a completely read request: the page against the query token, the API
-// routes against the X-Local-Token header (403 when it differs, 404 when no route
-// matches). An authorised request records the activity before it is routed.
-[[nodiscard]] HttpReply respond(const HttpRequest& request, const SharedState& state);
+// routes of `routes` against the X-Local-Token header (403 when it differs, 404 when no
+// route matches). An authorised request records the activity before it is routed.
+[[nodiscard]] HttpReply respond(const HttpRequest& request, const SharedState& state, RouteTable routes);
 
 // After the reply, unread request bytes are read and dropped before closing, so that the
 // close does not reset the connection under a reply the peer has not read yet. A peer
@@ -43,11 +44,11 @@ struct ConnectionTimes {
 [[nodiscard]] std::optional<HttpReply> refusal(const HttpRequest& head, const ServerState& state);
 
 // Reads one request, which must have arrived whole by `deadline` (REQUEST_TIME_LIMIT
-// after the accept, unless a test shortens it), writes its reply (none when the request
-// could not be read completely in time) and closes the connection. A request without the
-// right token is refused as soon as its head is read; its body is never read, only
-// drained.
-void handle_connection(platform::Socket conn, SharedState state, platform::MonoInstant deadline,
+// after the accept, unless a test shortens it), writes its reply from `routes` (none when
+// the request could not be read completely in time) and closes the connection. A request
+// without the right token is refused as soon as its head is read; its body is never read,
+// only drained.
+void handle_connection(platform::Socket conn, SharedState state, RouteTable routes, platform::MonoInstant deadline,
                        const ConnectionTimes& times = {});
 
 } // namespace server

@@ -79,6 +79,14 @@ core::Result<std::size_t> recv_before(platform::Socket& conn, char* buffer, std:
     return conn.recv_some(buffer, size);
 }
 
+std::optional<std::string> query_value(const HttpRequest& req, const std::string& key)
+{
+    const auto it = req.query.find(key);
+    if (it == req.query.end())
+        return std::nullopt;
+    return it->second;
+}
+
 std::map<std::string, std::string> parse_query(std::string_view query)
 {
     std::map<std::string, std::string> out;

@@ -39,6 +39,9 @@ struct HttpRequest {
 // are decoded by decode_query_component, and the last of repeated keys wins.
 [[nodiscard]] std::map<std::string, std::string> parse_query(std::string_view query);
 
+// The decoded query value of `key`; nothing when the query has no such key.
+[[nodiscard]] std::optional<std::string> query_value(const HttpRequest& request, const std::string& key);
+
 // One read of what has arrived on `conn`, at most `size` bytes, that waits at most
 // `per_read` and never past `deadline` (once it has passed, a failure without reading).
 // A failure to set the time-out is ignored: the read then just waits longer.

@@ -45,13 +45,14 @@ private:
     ConnectionCount m_count;
 };
 
-void serve_on_new_thread(platform::Socket conn, const SharedState& state, platform::MonoInstant deadline,
-                         const ConnectionTimes& times, ConnectionSlot slot)
+void serve_on_new_thread(platform::Socket conn, const SharedState& state, RouteTable routes,
+                         platform::MonoInstant deadline, const ConnectionTimes& times, ConnectionSlot slot)
 {
     // No thread to be had: the connection is dropped (closed with the thread's
     // arguments, its slot given back) and the loop goes on with the next one.
-    (void)platform::start_detached_thread([conn = std::move(conn), state, deadline, times, slot = std::move(slot)]() mutable {
-        handle_connection(std::move(conn), state, deadline, times);
+    (void)platform::start_detached_thread([conn = std::move(conn), state, routes, deadline, times,
+                                              slot = std::move(slot)]() mutable {
+        handle_connection(std::move(conn), state, routes, deadline, times);
     });
 }
 
@@ -75,12 +76,13 @@ bool idle_time_up(std::uint64_t now, bool seen, std::uint64_t last, const Accept
     return idle > (seen ? times.idle_limit_ms : times.no_page_limit_ms);
 }
 
-void accept_loop(platform::Listener listener, SharedState state, bool idle_exit)
+void accept_loop(platform::Listener listener, SharedState state, RouteTable routes, bool idle_exit)
 {
-    accept_loop(std::move(listener), std::move(state), idle_exit, AcceptLoopTimes{});
+    accept_loop(std::move(listener), std::move(state), routes, idle_exit, AcceptLoopTimes{});
 }
 
-void accept_loop(platform::Listener listener, SharedState state, bool idle_exit, const AcceptLoopTimes& times)
+void accept_loop(platform::Listener listener, SharedState state, RouteTable routes, bool idle_exit,
+                 const AcceptLoopTimes& times)
 {
     const ConnectionCount served = std::make_shared<std::atomic<std::size_t>>(0);
     while (!should_stop(*state, idle_exit, times)) {
@@ -92,8 +94,9 @@ void accept_loop(platform::Listener listener, SharedState state, bool idle_exit,
         platform::AcceptOutcome got = listener.accept();
         switch (got.status) {
         case platform::AcceptStatus::accepted:
-            serve_on_new_thread(std::move(got.connection), state, platform::monotonic_now() + times.request_limit,
-                                times.connection, ConnectionSlot(served));
+            serve_on_new_thread(std::move(got.connection), state, routes,
+                                platform::monotonic_now() + times.request_limit, times.connection,
+                                ConnectionSlot(served));
             break;
         case platform::AcceptStatus::would_block:
             std::this_thread::sleep_for(times.poll_interval);

@@ -5,6 +5,7 @@
 #include "platform/socket.h"
 #include "server/connection.h"
 #include "server/http_request.h"
+#include "server/route.h"
 #include "server/server_state.h"
 
 #include <chrono>
@@ -48,10 +49,11 @@ struct AcceptLoopTimes {
 
 // Accepts connections until `quit` is set or, with `idle_exit`, the instance has been
 // idle too long (never while a job is zipping or uploading); each connection is served
-// by handle_connection on a detached thread of its own, at most max_connections at once
-// (further ones wait in the backlog until one ends). Closes the listener and drops its
-// state reference before it returns.
-void accept_loop(platform::Listener listener, SharedState state, bool idle_exit);
-void accept_loop(platform::Listener listener, SharedState state, bool idle_exit, const AcceptLoopTimes& times);
+// from `routes` by handle_connection on a detached thread of its own, at most
+// max_connections at once (further ones wait in the backlog until one ends). Closes the
+// listener and drops its state reference before it returns.
+void accept_loop(platform::Listener listener, SharedState state, RouteTable routes, bool idle_exit);
+void accept_loop(platform::Listener listener, SharedState state, RouteTable routes, bool idle_exit,
+                 const AcceptLoopTimes& times);
 
 } // namespace server

@@ -1,5 +1,5 @@
 #pragma once
-// The local routes that change the selection and start the upload.
+// The local routes that change the selection.
 
 #include "server/route_reply.h"
 #include "server/server_state.h"
@@ -13,8 +13,5 @@ namespace server {
 
 // POST /api/local/add-paths.
 [[nodiscard]] RouteReply handle_add_paths(const SharedState& state, std::string_view body);
-
-// POST /api/local/start-upload; starts the job thread with its own state reference.
-[[nodiscard]] RouteReply handle_start_upload(const SharedState& state, std::string_view body);
 
 } // namespace server

@@ -1,5 +1,6 @@
 #include "server/server_state.h"
 
+#include "config/path_keys.h"
 #include "platform/fs.h"
 #include "platform/thread.h"
 #include "server/progress.h"
@@ -108,7 +109,7 @@ config::SelectionAnalysis ServerState::analyse(const std::vector<std::filesystem
                                                const ScanStore& known, ScanStore& found)
 {
     return config::analyze_selection_items(paths, [&](const std::filesystem::path& p) {
-        auto key = path_key(p);
+        auto key = config::path_key(p);
         if (const auto it = known.find(key); it != known.end())
             return it->second;
         if (const auto it = found.find(key); it != found.end())
@@ -123,7 +124,7 @@ void ServerState::keep_scans(Selection& sel, ScanStore&& found)
         return;
     std::unordered_set<std::string> selected;
     for (const auto& p : sel.paths)
-        selected.insert(path_key(p));
+        selected.insert(config::path_key(p));
     for (auto& [key, scan] : found)
         if (selected.contains(key))
             sel.scans.insert_or_assign(key, std::move(scan));
@@ -134,7 +135,7 @@ std::uint64_t ServerState::store_paths(Selection& sel, std::vector<std::filesyst
     sel.paths = std::move(paths);
     std::unordered_set<std::string> selected;
     for (const auto& p : sel.paths)
-        selected.insert(path_key(p));
+        selected.insert(config::path_key(p));
     std::erase_if(sel.scans, [&](const auto& entry) { return !selected.contains(entry.first); });
     return ++sel.version;
 }
@@ -171,7 +172,7 @@ void ServerState::merge_into_selection(const std::vector<std::filesystem::path>&
         auto lock = m_selection.lock();
         if (lock.poisoned())
             return;
-        (void)store_paths(lock.value(), merge_paths(lock->paths, incoming, mode));
+        (void)store_paths(lock.value(), config::merge_paths(lock->paths, incoming, mode));
         start_runner = !lock->analysing;
         lock->analysing = true;
     }

@@ -3,11 +3,11 @@
 // accept loop, the connection threads and the upload job.
 
 #include "config/desktop_config.h"
+#include "config/path_merge.h"
 #include "config/selection.h"
 #include "core/guarded.h"
 #include "platform/clock.h"
 #include "platform/file.h"
-#include "server/path_merge.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,6 +22,9 @@
 #include <vector>
 
 namespace server {
+
+// The selection's merge rule, as the routes that hand paths over name it.
+using config::MergeMode;
 
 // A progress counter in its own allocation, so that a component can hold it without the
 // whole state (the upload's body reader holds upload_sent_bytes).

@@ -2,6 +2,7 @@
 // A local server on a port of its own, driven over real loopback sockets, and a
 // configuration folder of the test's own.
 
+#include "main/routes.h"
 #include "platform/env.h"
 #include "platform/socket.h"
 #include "server/listener.h"
@@ -109,7 +110,7 @@ public:
             prepare(*state);
         m_stopped = m_done.get_future();
         m_loop = std::thread([this, listener = std::move(bound->listener), s = state, idle_exit, times]() mutable {
-            server::accept_loop(std::move(listener), std::move(s), idle_exit, times);
+            server::accept_loop(std::move(listener), std::move(s), app::routes(), idle_exit, times);
             m_done.set_value();
         });
     }

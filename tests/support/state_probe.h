@@ -5,6 +5,7 @@
 #include "server/server_state.h"
 
 #include <functional>
+#include <string>
 #include <utility>
 
 namespace server {
@@ -29,3 +30,17 @@ struct ServerStateProbe {
 };
 
 } // namespace server
+
+namespace test_support {
+
+// Puts the job record in `phase` with a detail text of its own.
+inline void set_phase(server::ServerState& state, std::string phase)
+{
+    auto job = server::ServerStateProbe::job(state).lock();
+    job->phase = std::move(phase);
+    job->detail_text = "kept";
+}
+
+inline std::string phase_of(server::ServerState& state) { return server::ServerStateProbe::job(state).lock()->phase; }
+
+} // namespace test_support

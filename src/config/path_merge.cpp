@@ -1,17 +1,11 @@
-#include "server/path_merge.h"
+#include "config/path_merge.h"
 
-#include "main/arg_scan.h"
-#include "platform/unicode.h"
+#include "config/path_keys.h"
 
 #include <string>
 #include <unordered_set>
 
-namespace server {
-
-std::string path_key(const std::filesystem::path& path)
-{
-    return app::path_component_key(platform::path_to_utf8(path));
-}
+namespace config {
 
 std::vector<std::filesystem::path> merge_paths(const std::vector<std::filesystem::path>& current,
                                                const std::vector<std::filesystem::path>& incoming, MergeMode mode)
@@ -32,4 +26,4 @@ std::vector<std::filesystem::path> merge_paths(const std::vector<std::filesystem
     return merged;
 }
 
-} // namespace server
+} // namespace config

@@ -1,7 +1,7 @@
 // Merging handed-over paths into a selection: order of first appearance, and one entry per
 // path however it is spelled, without confusing different paths.
 
-#include "server/path_merge.h"
+#include "config/path_merge.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,10 @@ TEST(MergePaths, OrderAndRepeats)
         std::string_view name;
         Paths current;
         Paths incoming;
-        server::MergeMode mode;
+        config::MergeMode mode;
         Paths merged;
     };
-    using server::MergeMode;
+    using config::MergeMode;
     const Case cases[] = {
         {"new paths follow the old ones", {"/s/a", "/s/b"}, {"/s/c"}, MergeMode::append, {"/s/a", "/s/b", "/s/c"}},
         {"repeats in the old list drop out", {"/s/a", "/s/b", "/s/a"}, {"/s/b"}, MergeMode::append, {"/s/a", "/s/b"}},
@@ -34,7 +34,7 @@ TEST(MergePaths, OrderAndRepeats)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(server::merge_paths(c.current, c.incoming, c.mode), c.merged);
+        EXPECT_EQ(config::merge_paths(c.current, c.incoming, c.mode), c.merged);
     }
 }
 
