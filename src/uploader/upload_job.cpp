@@ -117,11 +117,12 @@ core::Result<server::UploadResult> upload(const server::JobHandle& job, const co
     request.max_error_body_bytes = max_error_body_bytes;
 
     const auto reply = make_agent(true).send(std::move(request));
-    // Nothing was lost on the way: the service sent the upload elsewhere.
-    if (!reply && platform::refused_redirect_status(reply.error()))
-        return core::fail(refused_redirect_text(*platform::refused_redirect_status(reply.error())));
-    if (!reply)
+    if (!reply) {
+        // Nothing was lost on the way: the service sent the upload elsewhere.
+        if (const auto status = platform::refused_redirect_status(reply.error()))
+            return core::fail(refused_redirect_text(*status));
         return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + reply.error());
+    }
     // A success reply that broke off is as good as none: its JSON cannot be trusted.
     if (reply->status < 300 && reply->body_error)
         return core::fail("업로드 중 네트워크 연결이 끊어졌습니다: " + *reply->body_error);
