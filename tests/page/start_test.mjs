@@ -64,6 +64,36 @@ test("the start button stays disabled until its call has answered; a double-clic
   await checkOnlyFontAborted(assert, s);
 });
 
+test("a pick keeps the start button disabled until its choice shows", async (t) => {
+  const s = await startSession(t, {
+    config: { api_key: "page-key", username: "qa" },
+    files: { "보고서.pdf": "%PDF-1.4 report" },
+    script: { "POST /api/upload-document": { json: { short_code: "rep", short_url: "https://share.vano.example/rep" } } },
+  });
+  const { page } = s;
+  await page.locator("#duvid-view").waitFor({ state: "visible" });
+  s.shell.answerPick(false, [s.file("보고서.pdf")]);
+  await page.click("#pick-file-btn");
+  await waitText(page, "#target-name", "보고서.pdf");
+  await waitFor("the start button", async () => !(await startDisabled(page)));
+
+  // The same file picked again is a new selection, which the screen shows only once its
+  // state has come: held here, a start would send a version the screen never showed.
+  const release = await holdCalls(page, "/api/local/state");
+  s.shell.answerPick(false, [s.file("보고서.pdf")]);
+  const answered = page.waitForResponse((r) => r.url().includes("/api/local/pick"));
+  await page.click("#pick-file-btn");
+  await answered;
+  assert.equal(await startDisabled(page), true, "the start button is enabled before the pick shows");
+  release();
+  await waitFor("the start button", async () => !(await startDisabled(page)));
+  await page.click("#start-upload-btn");
+  await page.locator("#done-view").waitFor({ state: "visible" });
+  assert.equal(countRequests(s, "/api/local/start-upload"), 1);
+  assert.equal(s.service.requests("POST /api/upload-document").length, 1);
+  await checkOnlyFontAborted(assert, s);
+});
+
 test("a failed job's message goes when the target changes, and stays while it does not", async (t) => {
   const FAILURE = "⚠️ 저장 공간이 부족합니다.";
   const s = await startSession(t, {
