@@ -19,7 +19,8 @@ async function holdCalls(page, route) {
   return release;
 }
 
-test("the start button stays disabled until its call has answered; a double-click starts once", async (t) => {
+// A logged-in share screen with 보고서.pdf picked and ready to start.
+async function withReportPicked(t) {
   const s = await startSession(t, {
     config: { api_key: "page-key", username: "qa" },
     files: { "보고서.pdf": "%PDF-1.4 report", "다음.pdf": "%PDF-1.4 next" },
@@ -31,6 +32,12 @@ test("the start button stays disabled until its call has answered; a double-clic
   await page.click("#pick-file-btn");
   await waitText(page, "#target-name", "보고서.pdf");
   await waitFor("the start button", async () => !(await startDisabled(page)));
+  return s;
+}
+
+test("the start button stays disabled until its call has answered; a double-click starts once", async (t) => {
+  const s = await withReportPicked(t);
+  const { page } = s;
 
   const release = await holdCalls(page, "/api/local/start-upload");
   await page.dblclick("#start-upload-btn");
@@ -65,17 +72,8 @@ test("the start button stays disabled until its call has answered; a double-clic
 });
 
 test("a pick keeps the start button disabled until its choice shows", async (t) => {
-  const s = await startSession(t, {
-    config: { api_key: "page-key", username: "qa" },
-    files: { "보고서.pdf": "%PDF-1.4 report" },
-    script: { "POST /api/upload-document": { json: { short_code: "rep", short_url: "https://share.vano.example/rep" } } },
-  });
+  const s = await withReportPicked(t);
   const { page } = s;
-  await page.locator("#duvid-view").waitFor({ state: "visible" });
-  s.shell.answerPick(false, [s.file("보고서.pdf")]);
-  await page.click("#pick-file-btn");
-  await waitText(page, "#target-name", "보고서.pdf");
-  await waitFor("the start button", async () => !(await startDisabled(page)));
 
   // The same file picked again is a new selection, which the screen shows only once its
   // state has come: held here, a start would send a version the screen never showed.
